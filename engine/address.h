@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Address helpers: plain text rules that take addresses and references apart
+// and put them together. No parsing beyond what each rule states, no network,
+// no disk.
+namespace m_qmr {
+
+/// The address's directory, ending in "/", or "" when it has none.
+/// "http://host/a/b.html" gives "http://host/a/"; a last segment without a
+/// final "/" counts as a file name.
+std::string url_repertoire(std::string_view address);
+
+/// The site root (scheme, user information, host and port as written),
+/// ending in "/", or "" when the address has no "//" or is shorter than 7.
+std::string url_racine(std::string_view address);
+
+/// What follows the last "/" of the text, then what follows the first ":"
+/// of that part, if any.
+std::string url_nom_fichier(std::string_view text);
+
+/// The absolute address of a reference found on the page at `base`, trimmed,
+/// or "" when it cannot be made. "../" groups that would climb above the site
+/// root stop at the root, and a reference starting with "//" takes the base's
+/// scheme.
+std::string url_absolue(std::string_view base, std::string_view reference);
+
+/// True when the two addresses do not share the same site root, or either has
+/// none.
+bool autre_site(std::string_view a, std::string_view b);
+
+/// True when `text` equals one of list[1] to list[count] (slot 0 unused).
+/// A linear scan: hot paths use AddressList's index instead.
+bool dans_liste(std::string_view text, const std::vector<std::string>& list, int count);
+
+/// The text with every carriage return and line feed removed.
+std::string sans_fin_ligne(std::string_view text);
+
+} // namespace m_qmr

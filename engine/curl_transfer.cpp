@@ -1,0 +1,1 @@
+#include "engine/curl_transfer.h"

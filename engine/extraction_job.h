@@ -1,0 +1,19 @@
+#pragma once
+
+#include "store/file_name_filter.h"
+
+#include <string>
+
+/// The parameters of one extraction, as stored on its schedule line.
+struct ExtractionJob {
+    std::string title;
+    std::string start_address;
+    int depth = 0; ///< levels of links followed; 0 scans the start page only
+    std::string user_name;
+    std::string password;
+    int existing_policy = 0; ///< 1 leave, 2 replace, 3 new version
+    std::string destination;
+    int layout = 0; ///< 1 flat, 2 tree
+    PatternSet include_patterns;
+    PatternSet exclude_patterns;
+};

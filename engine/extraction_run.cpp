@@ -1,0 +1,1 @@
+#include "engine/extraction_run.h"

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "engine/address_list.h"
+#include "engine/extraction_job.h"
+
+#include <string>
+
+class InternetTransfer;
+class RunObserver;
+
+/// Who asked for the run, which decides what the status line shows.
+enum class RunMode : int {
+    interactive = 0, ///< "Extraire maintenant !": the counters
+    scheduled = 1    ///< the scheduler: "Récupère " and the title
+};
+
+enum class RunOutcome {
+    completed,      ///< the run went to its end (failed pages and images included)
+    stopped,        ///< the observer asked to stop; the caller must not stamp the line
+    already_running ///< another run is in progress; nothing was done
+};
+
+/// The counters of the run in progress.
+struct RunCounters {
+    int pages_listed = 0;
+    int images_listed = 0;
+    int current_page = 0; ///< the page being scanned, also the pages visited so far
+    int images_copied = 0;
+};
+
+/// Carries out extractions: crawls the site level by level to the job's
+/// depth, then copies every distinct image listed. One run at a time.
+class ExtractionRun {
+public:
+    ExtractionRun(InternetTransfer& transfer, RunObserver& observer);
+
+    /// Runs the job to its end. Returns already_running, doing nothing, when
+    /// called while a run is in progress (from a yield).
+    RunOutcome run(const ExtractionJob& job, RunMode mode);
+
+    bool running() const { return running_; }
+    const RunCounters& counters() const { return counters_; }
+    const RunLists& lists() const { return lists_; }
+
+    /// The status texts: "1 page visitée", "2 pages visitées", "1 image
+    /// copiée", "2 images copiées".
+    static std::string pages_text(int pages);
+    static std::string images_text(int images);
+
+private:
+    bool crawl(const ExtractionJob& job, RunMode mode);
+    bool copy_images(const ExtractionJob& job, RunMode mode);
+    bool pause();
+
+    InternetTransfer& transfer_;
+    RunObserver& observer_;
+    RunLists lists_;
+    RunCounters counters_;
+    bool running_ = false;
+};

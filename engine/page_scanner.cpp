@@ -1,0 +1,1 @@
+#include "engine/page_scanner.h"

@@ -1,0 +1,1 @@
+#include "schedule/job_from_line.h"

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "engine/extraction_job.h"
+#include "schedule/schedule_line.h"
+
+#include <string_view>
+
+/// The number at the start of a stored field, rounded to a whole number;
+/// 0 when the field is empty or does not start with a number.
+int leading_number(std::string_view field_text);
+
+/// The extraction that a stored line describes (fields 1 to 8, 21 to 28 and
+/// 31 to 38).
+ExtractionJob job_from_line(const ScheduleLine& line);

@@ -1,0 +1,1 @@
+#include "schedule/text_encoding.h"

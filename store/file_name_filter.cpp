@@ -1,0 +1,1 @@
+#include "store/file_name_filter.h"

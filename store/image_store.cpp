@@ -1,0 +1,1 @@
+#include "store/image_store.h"

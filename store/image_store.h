@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class InternetTransfer;
+
+/// What to do with an image whose file is already there.
+enum ExistingPolicy : int { leave_existing = 1, replace_existing = 2, new_version = 3 };
+
+/// Where images go under the destination.
+enum Layout : int { flat_layout = 1, tree_layout = 2 };
+
+namespace m_qmr {
+
+/// The outcomes of copie_image.
+inline constexpr int image_written = 1;
+inline constexpr int image_not_written = 0;
+inline constexpr int image_failed = -1;
+
+/// Downloads one image and writes it under `destination`: 1 written, 0 not
+/// written on purpose (present under policy 1, all version names taken, an
+/// error page, an empty body), -1 on a failure of the transfer or the disk.
+/// Never writes outside the destination and never leaves a partial file.
+int copie_image(InternetTransfer& transfer, std::string_view address, std::string_view destination,
+                int existing_policy, int layout);
+
+/// The host-and-directories part of an address, ending in "/", or "".
+/// "http://h/photos/2007/a.jpg" gives "h/photos/2007/".
+std::string url_arbre(std::string_view address);
+
+/// The text with every "/" turned into the system's separator, which on this
+/// system is "/" itself.
+std::string chemin_local(std::string_view text);
+
+} // namespace m_qmr

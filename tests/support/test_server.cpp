@@ -1,0 +1,40 @@
+#include "support/test_server.h"
+
+#include <chrono>
+#include <stdexcept>
+
+TestServer::TestServer() : server_(std::make_unique<httplib::Server>()), scheme_("http") {}
+
+TestServer::TestServer(const std::string& certificate_file, const std::string& key_file)
+    : server_(std::make_unique<httplib::SSLServer>(certificate_file.c_str(), key_file.c_str())), scheme_("https") {
+    if (!server_->is_valid())
+        throw std::runtime_error("the HTTPS test server rejected its certificate or key");
+}
+
+TestServer::~TestServer() { stop(); }
+
+void TestServer::start() {
+    port_ = server_->bind_to_any_port("127.0.0.1");
+    if (port_ <= 0)
+        throw std::runtime_error("the test server could not bind to 127.0.0.1");
+    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    // This version of cpp-httplib has no wait_until_ready(): stopping a server
+    // that has not started listening can hang, so wait until it runs.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!server_->is_running()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            throw std::runtime_error("the test server did not start");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void TestServer::stop() {
+    if (!thread_.joinable())
+        return;
+    server_->stop();
+    thread_.join();
+}
+
+std::string TestServer::url(const std::string& path) const {
+    return scheme_ + "://127.0.0.1:" + std::to_string(port_) + path;
+}

@@ -1,0 +1,1 @@
+#include "ui/data_folder.h"

@@ -1,0 +1,1 @@
+#include "ui/headless_runner.h"

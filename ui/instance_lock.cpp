@@ -1,0 +1,1 @@
+#include "ui/instance_lock.h"
