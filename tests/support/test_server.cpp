@@ -14,6 +14,10 @@ TestServer::TestServer(const std::string& certificate_file, const std::string& k
 TestServer::~TestServer() { stop(); }
 
 void TestServer::start() {
+    // Without these a reused connection waits on Nagle's algorithm and is
+    // closed after a handful of requests, which no real server does.
+    server_->set_tcp_nodelay(true);
+    server_->set_keep_alive_max_count(100000);
     port_ = server_->bind_to_any_port("127.0.0.1");
     if (port_ <= 0)
         throw std::runtime_error("the test server could not bind to 127.0.0.1");
