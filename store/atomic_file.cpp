@@ -1,13 +1,21 @@
 #include "store/atomic_file.h"
 
 #include <cerrno>
-#include <cstdlib>
+#include <chrono>
 #include <cstring>
+#include <random>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+// The temporary name is "." + a prefix of the target's name + "." + this many
+// random characters. The prefix is cut so that the whole name stays within
+// NAME_MAX (255) even when the target's own name uses all of it.
+constexpr std::size_t random_length = 6;
+constexpr std::size_t max_prefix_length = 200;
+constexpr int max_attempts = 100;
 
 std::string describe(const char* what, const std::string& path, int error) {
     return std::string(what) + " " + path + ": " + std::strerror(error);
@@ -18,6 +26,18 @@ std::string directory_of(const std::string& path) {
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string random_suffix() {
+    static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    thread_local std::minstd_rand engine(
+        static_cast<unsigned>(std::random_device{}()) ^ static_cast<unsigned>(::getpid()) ^
+        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof alphabet - 2);
+    std::string suffix(random_length, ' ');
+    for (auto& c : suffix)
+        c = alphabet[pick(engine)];
+    return suffix;
 }
 
 bool write_all(int fd, std::string_view bytes) {
@@ -43,17 +63,28 @@ void flush_directory(const std::string& directory) {
 
 } // namespace
 
-std::string write_file_atomically(const std::string& path, std::string_view bytes, Durability durability,
-                                  mode_t mode) {
-    // The temporary name starts with a dot so that a file manager or a
-    // wildcard in the destination does not pick it up while it is written.
+std::string write_file_atomically(const std::string& path, std::string_view bytes, Durability durability, mode_t mode) {
     const std::string directory = directory_of(path);
     const std::string name = path.substr(path.find_last_of('/') + 1);
-    std::string temporary = directory + "/." + name + ".XXXXXX";
+    if (name.empty())
+        return describe("cannot write", path, EISDIR);
 
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return describe("cannot create a temporary file beside", path, errno);
+    // The temporary name starts with a dot so that a file manager or a
+    // wildcard in the destination does not pick it up while it is written.
+    // open() with O_EXCL and the asked mode, rather than mkstemp's 0600 fixed
+    // up afterwards: that would need the umask, which can only be read by
+    // changing it for the whole process.
+    const std::string prefix = directory + "/." + name.substr(0, max_prefix_length) + ".";
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        if (attempt == max_attempts)
+            return describe("cannot create a temporary file beside", path, EEXIST);
+        temporary = prefix + random_suffix();
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 && errno != EEXIST)
+            return describe("cannot create a temporary file beside", path, errno);
+    }
 
     auto fail = [&](const char* what, int error) {
         ::close(fd);
@@ -61,12 +92,6 @@ std::string write_file_atomically(const std::string& path, std::string_view byte
         return describe(what, path, error);
     };
 
-    // mkostemp creates the file with mode 0600; give it the mode asked for,
-    // less the umask, as open() would have.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(fd, mode & ~mask) != 0)
-        return fail("cannot set the permissions of", errno);
     if (!write_all(fd, bytes))
         return fail("cannot write", errno);
     if (durability == Durability::flush_to_disk && ::fsync(fd) != 0)

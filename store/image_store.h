@@ -20,10 +20,12 @@ inline constexpr int image_failed = -1;
 
 /// Downloads one image and writes it under `destination`: 1 written, 0 not
 /// written on purpose (present under policy 1, all version names taken, an
-/// error page, an empty body), -1 on a failure of the transfer or the disk.
-/// Never writes outside the destination and never leaves a partial file.
-int copie_image(InternetTransfer& transfer, std::string_view address, std::string_view destination,
-                int existing_policy, int layout);
+/// error page by status or content, an empty body), -1 on a failure of the
+/// transfer or the disk, or an address that would lead outside the
+/// destination. A layout other than tree_layout is flat. Never writes
+/// outside the destination and never leaves a partial file.
+int copie_image(InternetTransfer& transfer, std::string_view address, std::string_view destination, int existing_policy,
+                int layout);
 
 /// The host-and-directories part of an address, ending in "/", or "".
 /// "http://h/photos/2007/a.jpg" gives "h/photos/2007/".
