@@ -1,1 +1,138 @@
 #include "engine/extraction_run.h"
+
+#include "engine/internet_transfer.h"
+#include "engine/page_scanner.h"
+#include "engine/run_observer.h"
+#include "engine/text.h"
+#include "store/image_store.h"
+
+#include <exception>
+#include <unordered_set>
+
+namespace {
+
+/// Marks the run as in progress and, while it is, lets every fetch yield to
+/// the observer and be cancelled by it. Undone on every way out.
+class RunScope {
+public:
+    RunScope(bool& running, InternetTransfer& transfer, RunObserver& observer)
+        : running_(running), transfer_(transfer) {
+        running_ = true;
+        transfer_.set_yield_hook([&observer] {
+            observer.yield();
+            return !observer.stop_requested();
+        });
+    }
+    ~RunScope() {
+        transfer_.set_yield_hook({});
+        running_ = false;
+    }
+    RunScope(const RunScope&) = delete;
+    RunScope& operator=(const RunScope&) = delete;
+
+private:
+    bool& running_;
+    InternetTransfer& transfer_;
+};
+
+} // namespace
+
+ExtractionRun::ExtractionRun(InternetTransfer& transfer, RunObserver& observer)
+    : transfer_(transfer), observer_(observer) {}
+
+std::string ExtractionRun::pages_text(int pages) {
+    return std::to_string(pages) + (pages > 1 ? " pages visitées" : " page visitée");
+}
+
+std::string ExtractionRun::images_text(int images) {
+    return std::to_string(images) + (images > 1 ? " images copiées" : " image copiée");
+}
+
+RunOutcome ExtractionRun::run(const ExtractionJob& job, RunMode mode) {
+    // A yield inside a run lets the window's events run, and one of them may
+    // ask for another run: the lists and counters exist once, so refuse it.
+    if (running_)
+        return RunOutcome::already_running;
+    RunScope scope(running_, transfer_, observer_);
+
+    observer_.set_background(StatusBackground::busy);
+    if (mode == RunMode::scheduled) {
+        observer_.show_status("Récupère " + m_qmr::trim_spaces(job.title));
+        observer_.yield();
+    }
+
+    const std::string start_address = m_qmr::trim_spaces(job.start_address);
+    lists_.pages.clear();
+    lists_.images.clear();
+    lists_.pages.append(start_address);
+    counters_ = RunCounters{};
+
+    // Half a pair of credentials is no use to a server: send none.
+    const bool has_credentials = !job.user_name.empty() && !job.password.empty();
+    transfer_.set_credentials(has_credentials ? job.user_name : std::string(),
+                              has_credentials ? job.password : std::string(), start_address);
+
+    const bool finished = crawl(job, mode) && copy_images(job, mode);
+
+    observer_.set_background(StatusBackground::button_face);
+    if (mode == RunMode::scheduled) {
+        observer_.show_status("");
+        observer_.yield();
+    }
+    return finished ? RunOutcome::completed : RunOutcome::stopped;
+}
+
+bool ExtractionRun::crawl(const ExtractionJob& job, RunMode mode) {
+    // Breadth-first by level: the pages listed while one level is scanned
+    // lie beyond `last` and wait for the next level.
+    for (int level = 1; level <= job.depth + 1; ++level) {
+        const int last = lists_.pages.count();
+        for (int page = counters_.current_page + 1; page <= last; ++page) {
+            if (observer_.stop_requested())
+                return false;
+            counters_.current_page = page;
+            // A copy: the scan appends to the list the address lives in.
+            const std::string address = lists_.pages.at(page);
+            try {
+                m_qmr::analyse_page(transfer_, address, job.include_patterns, job.exclude_patterns, lists_);
+            } catch (const std::exception&) {
+                // A page that cannot be scanned is given up; it still counts as visited.
+            }
+            counters_.pages_listed = lists_.pages.count();
+            counters_.images_listed = lists_.images.count();
+            if (mode == RunMode::interactive)
+                observer_.show_status(pages_text(page));
+            observer_.yield();
+        }
+    }
+    return !observer_.stop_requested();
+}
+
+bool ExtractionRun::copy_images(const ExtractionJob& job, RunMode mode) {
+    // An entry is skipped when an earlier entry still holds the same address.
+    // An entry whose copy failed is thought of as cleared, so a later equal
+    // entry gets another try; "" stands for the cleared ones.
+    std::unordered_set<std::string_view> earlier;
+    for (int number = 1; number <= lists_.images.count(); ++number) {
+        const std::string& address = lists_.images.at(number);
+        if (earlier.contains(address))
+            continue;
+        if (observer_.stop_requested())
+            return false;
+        int result = m_qmr::image_failed;
+        try {
+            result = m_qmr::copie_image(transfer_, address, job.destination, job.existing_policy, job.layout);
+        } catch (const std::exception&) {
+        }
+        if (result == m_qmr::image_written) {
+            earlier.insert(address);
+            ++counters_.images_copied;
+            if (mode == RunMode::interactive)
+                observer_.show_status(images_text(counters_.images_copied));
+            observer_.yield();
+        } else {
+            earlier.insert(std::string_view());
+        }
+    }
+    return !observer_.stop_requested();
+}

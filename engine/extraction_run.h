@@ -50,7 +50,6 @@ public:
 private:
     bool crawl(const ExtractionJob& job, RunMode mode);
     bool copy_images(const ExtractionJob& job, RunMode mode);
-    bool pause();
 
     InternetTransfer& transfer_;
     RunObserver& observer_;

@@ -3,6 +3,7 @@
 #include "engine/address.h"
 #include "engine/internet_transfer.h"
 
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,10 +14,14 @@ class FakeTransfer final : public InternetTransfer {
 public:
     /// Serves `body` with `status` at `address`. An address not served fails.
     void serve(const std::string& address, std::string body, long status = 200) {
-        answers_[address] = FetchResult{true, status, std::move(body), {}};
+        answers_[address] = {FetchResult{true, status, std::move(body), {}}};
     }
     /// Makes `address` fail as an unreachable server would.
-    void fail(const std::string& address) { answers_[address] = FetchResult{false, 0, {}, "unreachable"}; }
+    void fail(const std::string& address) { answers_[address] = {FetchResult{false, 0, {}, "unreachable"}}; }
+    /// Makes the next fetch of `address` fail once, before its usual answer.
+    void fail_once(const std::string& address) {
+        answers_[address].push_front(FetchResult{false, 0, {}, "unreachable"});
+    }
 
     void set_credentials(const std::string& user_name, const std::string& password,
                          const std::string& start_address) override {
@@ -52,11 +57,15 @@ private:
         if (hook_ && !hook_())
             return FetchResult{false, 0, {}, "cancelled"};
         const auto found = answers_.find(address);
-        if (found == answers_.end())
+        if (found == answers_.end() || found->second.empty())
             return FetchResult{false, 0, {}, "no such address"};
-        return found->second;
+        // The last answer stays; earlier ones are used once each.
+        FetchResult result = found->second.front();
+        if (found->second.size() > 1)
+            found->second.pop_front();
+        return result;
     }
 
-    std::map<std::string, FetchResult> answers_;
+    std::map<std::string, std::deque<FetchResult>> answers_;
     YieldHook hook_;
 };
