@@ -129,19 +129,6 @@ bool read_whole(int fd, std::string& bytes) {
     }
 }
 
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 /// Copies the file as it was under the first free name of "planifs.txt.bak",
 /// "planifs.txt.bak-1", ...; an existing file is never replaced. Returns ""
 /// and sets `copy_path`, or the reason of the failure.

@@ -16,3 +16,7 @@ enum class Durability { none, flush_to_disk };
 /// Returns "" on success, else a description of what failed.
 std::string write_file_atomically(const std::string& path, std::string_view bytes, Durability durability,
                                   mode_t mode = 0644);
+
+/// Writes every byte to the open file `fd`, going on after interruptions.
+/// False, with errno set, when the system refuses.
+bool write_all(int fd, std::string_view bytes);

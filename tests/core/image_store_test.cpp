@@ -16,6 +16,7 @@
 
 #include "engine/curl_transfer.h"
 #include "support/fake_transfer.h"
+#include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
 
@@ -53,29 +54,6 @@ Files files_of(const std::string& root) {
             files[name] = read_file(root + "/" + name);
     return files;
 }
-
-/// Lowers the largest file this process may write, so that a write fails
-/// part-way even for root; puts the old limit back.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = old_;
-        lowered.rlim_cur = std::min(bytes, old_.rlim_max);
-        ::setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, old_handler_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit old_{};
-    void (*old_handler_)(int) = nullptr;
-};
 
 /// A loopback server that serves images from a table, fetched through the
 /// real libcurl transfer; the destination lies in a scratch folder whose
