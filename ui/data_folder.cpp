@@ -1,1 +1,102 @@
 #include "ui/data_folder.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::string with_slash(std::string path) {
+    if (!path.empty() && path.back() != '/')
+        path += '/';
+    return path;
+}
+
+std::string reason(const std::string& path, int error_number) {
+    return "le dossier " + path + " ne peut pas être utilisé (" + std::strerror(error_number) + ")";
+}
+
+} // namespace
+
+DataFolderSources current_data_folder_sources() {
+    DataFolderSources sources;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"))
+        sources.xdg_data_home = xdg;
+    if (const char* home = std::getenv("HOME"); home && *home) {
+        sources.home = home;
+    } else if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) {
+        sources.home = entry->pw_dir;
+    }
+    std::vector<char> buffer(4096);
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length > 0 && static_cast<std::size_t>(length) < buffer.size()) {
+        std::string executable(buffer.data(), static_cast<std::size_t>(length));
+        const auto slash = executable.rfind('/');
+        if (slash != std::string::npos)
+            sources.program_folder = executable.substr(0, slash + 1);
+    }
+    return sources;
+}
+
+std::string user_data_root(const DataFolderSources& sources) {
+    // A relative XDG_DATA_HOME is invalid and must be ignored.
+    if (!sources.xdg_data_home.empty() && sources.xdg_data_home.front() == '/')
+        return sources.xdg_data_home;
+    if (!sources.home.empty())
+        return with_slash(sources.home) + ".local/share";
+    return {};
+}
+
+std::string prepare_folder(const std::string& path) {
+    if (path.empty())
+        return "aucun dossier n'est connu";
+    // Create each missing level, so that a fresh account without
+    // ~/.local/share still gets its folder.
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string level = slash == std::string::npos ? path : path.substr(0, slash);
+        if (!level.empty() && mkdir(level.c_str(), 0700) != 0 && errno != EEXIST)
+            return reason(path, errno);
+        if (slash == std::string::npos)
+            break;
+    }
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0)
+        return reason(path, errno);
+    if (!S_ISDIR(status.st_mode))
+        return reason(path, ENOTDIR);
+    if (access(path.c_str(), W_OK | X_OK) != 0)
+        return reason(path, errno);
+    return {};
+}
+
+DataFolder choose_data_folder(const DataFolderSources& sources) {
+    DataFolder folder;
+    std::string user_problem;
+    if (const std::string root = user_data_root(sources); !root.empty()) {
+        const std::string candidate = with_slash(root) + "Qmr";
+        user_problem = prepare_folder(candidate);
+        if (user_problem.empty()) {
+            folder.path = candidate + "/";
+            return folder;
+        }
+    } else {
+        user_problem = "ni XDG_DATA_HOME ni le dossier personnel ne sont connus";
+    }
+    if (sources.program_folder.empty()) {
+        folder.error =
+            "Aucun dossier de données utilisable : " + user_problem + ", et le dossier du programme est inconnu.";
+        return folder;
+    }
+    const std::string fallback = with_slash(sources.program_folder) + "qmrsetin";
+    if (const std::string problem = prepare_folder(fallback); !problem.empty()) {
+        folder.error = "Aucun dossier de données utilisable : " + user_problem + " ; " + problem + ".";
+        return folder;
+    }
+    folder.path = fallback + "/";
+    folder.fallback = true;
+    return folder;
+}

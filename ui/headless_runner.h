@@ -1,1 +1,68 @@
 #pragma once
+
+#include <ctime>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+class InternetTransfer;
+struct DataFolder;
+
+/// Exit statuses of the command line; a run stopped by a signal exits with
+/// 128 + the signal's number (130 for SIGINT, 143 for SIGTERM).
+namespace exit_status {
+inline constexpr int ok = 0;
+inline constexpr int failure = 1; ///< the data folder or planifs.txt cannot be used
+inline constexpr int usage = 2;   ///< bad arguments, or no extraction of that title
+inline constexpr int locked = 3;  ///< another process holds the data folder's lock
+} // namespace exit_status
+
+/// What the command line needs from the outside world. main gives it the
+/// real ones; tests give their own folder, transfer, clock and signals.
+struct CommandLineContext {
+    std::ostream& out;
+    std::ostream& err;
+    /// Status texts then replace each other on one line instead of scrolling.
+    bool out_is_terminal = false;
+    /// Chooses and creates the data folder; only asked when a command needs it.
+    std::function<DataFolder()> data_folder;
+    std::function<std::unique_ptr<InternetTransfer>()> make_transfer;
+    /// The local date and time, for the stamp of a run.
+    std::function<std::tm()> now;
+    /// The stop signal caught so far (SIGINT, SIGTERM), or 0.
+    std::function<int()> stop_signal;
+};
+
+/// What the arguments ask for.
+struct Command {
+    enum class Kind { usage, run, list, version, help, invalid };
+    Kind kind = Kind::usage;
+    std::string title;   ///< for Kind::run
+    std::string problem; ///< for Kind::invalid, in French
+};
+
+/// Reads the arguments (without the program's name).
+Command parse_command_line(const std::vector<std::string>& args);
+
+/// Carries out the arguments (without the program's name) and returns the
+/// exit status: --run TITLE, --list, --version, --help; none prints the usage.
+int run_command_line(const std::vector<std::string>& args, const CommandLineContext& context);
+
+/// The usage, in French, ending with a line end.
+std::string usage_text();
+
+/// The stored date "YYYY/MM/DD" and time "HH:NN" of a moment.
+std::pair<std::string, std::string> run_stamp(const std::tm& moment);
+
+/// The local time of the system clock.
+std::tm local_time_now();
+
+/// Makes SIGINT and SIGTERM only record themselves, for caught_stop_signal();
+/// a second signal of the same kind then ends the process at once.
+void catch_stop_signals();
+
+/// The last stop signal caught, or 0.
+int caught_stop_signal();

@@ -1,6 +1,31 @@
-#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
-int main() {
-    std::puts("Quillmoor v2.0");
-    return 0;
+#include <curl/curl.h>
+
+#include "engine/curl_transfer.h"
+#include "ui/data_folder.h"
+#include "ui/headless_runner.h"
+
+int main(int argc, char** argv) {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    catch_stop_signals();
+
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const CommandLineContext context{
+        std::cout,
+        std::cerr,
+        isatty(STDOUT_FILENO) == 1,
+        [] { return choose_data_folder(current_data_folder_sources()); },
+        [] { return std::make_unique<CurlTransfer>(); },
+        local_time_now,
+        caught_stop_signal,
+    };
+    const int status = run_command_line(args, context);
+
+    curl_global_cleanup();
+    return status;
 }
