@@ -64,6 +64,18 @@ bool make_levels(const std::string& root, std::string_view relative) {
     return true;
 }
 
+/// Creates `directory` (ending in "/") and any missing parent. False when a
+/// creation fails.
+bool make_directory_path(const std::string& directory) {
+    std::string level;
+    for (auto slash = directory.find('/', 1); slash != std::string::npos; slash = directory.find('/', slash + 1)) {
+        level.assign(directory, 0, slash);
+        if (!exists(level) && ::mkdir(level.c_str(), 0777) != 0)
+            return false;
+    }
+    return true;
+}
+
 char ascii_lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -129,17 +141,24 @@ int copie_image(InternetTransfer& transfer, std::string_view address, std::strin
     const std::string name = url_nom_fichier(a);
     if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos)
         return image_failed;
+    std::string tree;
     if (layout == tree_layout) {
-        const std::string tree = chemin_local(url_arbre(a));
+        tree = chemin_local(url_arbre(a));
         if (tree.find('\0') != std::string::npos || !stays_inside(tree))
-            return image_failed;
-        const std::string root = directory;
-        directory += tree;
-        // Usually the whole tree is there already: one stat instead of one per level.
-        if (!is_directory(directory) && !make_levels(root, tree))
             return image_failed;
     }
     // Any other layout value is taken as flat: the destination itself.
+
+    // Usually every directory is there already: one stat instead of one per
+    // level. A destination that is missing (a fresh folder, a scheduled run
+    // after a clean-up) is created, as any directory is when first needed.
+    if (!is_directory(directory + tree)) {
+        if (!is_directory(directory) && !make_directory_path(directory))
+            return image_failed;
+        if (!make_levels(directory, tree))
+            return image_failed;
+    }
+    directory += tree;
 
     std::string path = directory + name;
     if (is_regular_file(path)) {

@@ -373,7 +373,7 @@ TEST(ImageStoreNameTest, AHostTheFileSystemRefusesFailsOnlyInTheTree) {
 }
 
 TEST_F(ImageStoreTest, FailuresGiveMinusOneAndLeaveNoTemporaryFile) {
-    enum Trouble { none, read_only, destination_missing, server_down, write_error };
+    enum Trouble { none, read_only, server_down, write_error };
     struct Case {
         const char* label;
         int layout;
@@ -389,8 +389,6 @@ TEST_F(ImageStoreTest, FailuresGiveMinusOneAndLeaveNoTemporaryFile) {
         {"download failure, old image kept", flat_layout, server_down, {"a.jpg"}, false},
         {"write error part-way", flat_layout, write_error, {}, true},
         {"write error part-way, old image kept", tree_layout, write_error, {"{host}/a.jpg"}, true},
-        {"destination missing", flat_layout, destination_missing, {}, true},
-        {"destination missing, tree", tree_layout, destination_missing, {}, false},
         {"a file where the host directory goes", tree_layout, none, {"{host}"}, true},
         {"a directory where the image goes", flat_layout, none, {"a.jpg/keep"}, true},
     };
@@ -404,8 +402,7 @@ TEST_F(ImageStoreTest, FailuresGiveMinusOneAndLeaveNoTemporaryFile) {
         if (c.trouble == read_only && ::geteuid() == 0)
             continue; // root writes in read-only folders anyway
         std::filesystem::remove_all(destination_);
-        if (c.trouble != destination_missing)
-            std::filesystem::create_directory(destination_);
+        std::filesystem::create_directory(destination_);
         for (const auto* name : c.before) {
             const auto path = std::filesystem::path(destination_) / fill(name);
             std::filesystem::create_directories(path.parent_path());
@@ -426,8 +423,21 @@ TEST_F(ImageStoreTest, FailuresGiveMinusOneAndLeaveNoTemporaryFile) {
         EXPECT_EQ(tree_of(destination_), tree_before);
         for (const auto& [name, content] : files_of(destination_))
             EXPECT_EQ(content, "OLD") << name;
-        EXPECT_EQ(list_directory(scratch_.path()), c.trouble == destination_missing ? Names{} : Names{"dest"});
+        EXPECT_EQ(list_directory(scratch_.path()), Names{"dest"});
         EXPECT_EQ(requests() - requests_before, c.fetches ? 1 : 0);
+    }
+}
+
+TEST_F(ImageStoreTest, AMissingDestinationIsCreated) {
+    serve("/photos/a.jpg", image_bytes);
+    for (const int layout : {flat_layout, tree_layout}) {
+        SCOPED_TRACE(layout);
+        std::filesystem::remove_all(destination_);
+        const std::string nested = destination_ + "/2026/site";
+        EXPECT_EQ(m_qmr::copie_image(transfer_, server_.url("/photos/a.jpg"), nested, 2, layout), m_qmr::image_written);
+        const std::string expected =
+            layout == flat_layout ? "/a.jpg" : "/127.0.0.1:" + std::to_string(server_.port()) + "/photos/a.jpg";
+        EXPECT_EQ(read_file(nested + expected), image_bytes);
     }
 }
 
