@@ -2,546 +2,210 @@
 
 #include <atomic>
 #include <chrono>
-#include <map>
-#include <memory>
-#include <mutex>
-#include <regex>
-#include <set>
+#include <cstdlib>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include "support/temp_dir.h"
-#include "support/test_certificates.h"
 #include "support/test_server.h"
 
 using namespace std::chrono_literals;
+using httplib::Request;
+using httplib::Response;
 
 namespace {
 
-// Keeps stalled handlers waiting until the test is over. Declare it after the
-// server: it opens first, so that stopping the server does not wait.
-class Gate {
-public:
-    Gate() : open_(std::make_shared<std::atomic<bool>>(false)) {}
-    ~Gate() { open(); }
-    Gate(const Gate&) = delete;
-    Gate& operator=(const Gate&) = delete;
-
-    void open() { *open_ = true; }
-    bool is_open() const { return *open_; }
-    /// For handlers: blocks until the gate opens (ten seconds at most).
-    std::function<void()> waiter() const {
-        return [flag = open_] {
-            const auto deadline = std::chrono::steady_clock::now() + 10s;
-            while (!*flag && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(2ms);
-        };
-    }
-
-private:
-    std::shared_ptr<std::atomic<bool>> open_;
-};
-
-// What each request brought, as the server saw it.
-struct RequestLog {
-    std::mutex mutex;
-    std::vector<std::pair<std::string, std::string>> path_and_authorization;
-    std::set<int> client_ports;
-
-    void record(const httplib::Request& request) {
-        std::lock_guard lock(mutex);
-        path_and_authorization.emplace_back(request.path, request.get_header_value("Authorization"));
-        client_ports.insert(request.remote_port);
-    }
-    void clear() {
-        std::lock_guard lock(mutex);
-        path_and_authorization.clear();
-        client_ports.clear();
-    }
-    int authorized_requests() {
-        std::lock_guard lock(mutex);
-        int count = 0;
-        for (const auto& entry : path_and_authorization)
-            count += entry.second.empty() ? 0 : 1;
-        return count;
-    }
-};
-
-// cpp-httplib writes headers and body apart; with Nagle's algorithm on, every
-// answer would wait for the client's delayed acknowledgement.
-// It also closes a connection after five requests unless told otherwise.
-void start_promptly(TestServer& server) {
-    server.server().set_tcp_nodelay(true);
-    server.server().set_keep_alive_max_count(100'000);
-    server.start();
-}
-
-const std::string kUser = "ann";
-const std::string kPassword = "s3cret";
-const std::string kRealm = "quillmoor";
-const std::string kNonce = "d41d8cd98f00b204e9800998ecf8427e";
-
-std::string md5_hex(const std::string& text) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
-    static const char* const hex = "0123456789abcdef";
-    std::string out;
-    for (unsigned int i = 0; i < length; ++i) {
-        out += hex[digest[i] >> 4];
-        out += hex[digest[i] & 0xf];
-    }
-    return out;
-}
-
-// The key="value" and key=value fields of a Digest Authorization header.
-std::map<std::string, std::string> digest_fields(const std::string& header) {
-    static const std::regex field(R"re((\w+)=(?:"([^"]*)"|([^,\s]*)))re");
-    std::map<std::string, std::string> fields;
-    for (std::sregex_iterator it(header.begin(), header.end(), field), end; it != end; ++it)
-        fields[(*it)[1]] = (*it)[2].matched ? (*it)[2].str() : (*it)[3].str();
-    return fields;
-}
-
-bool digest_answer_valid(const httplib::Request& request) {
-    const std::string header = request.get_header_value("Authorization");
-    if (header.rfind("Digest ", 0) != 0)
-        return false;
-    auto f = digest_fields(header);
-    if (f["username"] != kUser || f["realm"] != kRealm || f["nonce"] != kNonce || f["uri"] != request.target)
-        return false;
-    const std::string ha1 = md5_hex(kUser + ":" + kRealm + ":" + kPassword);
-    const std::string ha2 = md5_hex(request.method + ":" + f["uri"]);
-    const std::string expected =
-        f["qop"].empty() ? md5_hex(ha1 + ":" + kNonce + ":" + ha2)
-                         : md5_hex(ha1 + ":" + kNonce + ":" + f["nc"] + ":" + f["cnonce"] + ":" + f["qop"] + ":" + ha2);
-    return f["response"] == expected;
-}
-
-// A site with an open page, a Basic and a Digest protected page, and pages
-// that redirect to a given address.
-void serve_protected_site(TestServer& site, const std::shared_ptr<RequestLog>& log) {
-    auto& server = site.server();
-    server.Get("/open", [log](const httplib::Request& request, httplib::Response& response) {
-        log->record(request);
-        response.set_content("open", "text/plain");
-    });
-    server.Get("/basic", [log](const httplib::Request& request, httplib::Response& response) {
-        log->record(request);
-        if (request.get_header_value("Authorization") ==
-            httplib::make_basic_authentication_header(kUser, kPassword).second) {
-            response.set_content("basic secret", "text/plain");
-            return;
-        }
-        response.status = 401;
-        response.set_header("WWW-Authenticate", "Basic realm=\"" + kRealm + "\"");
-        response.set_content("denied", "text/plain");
-    });
-    server.Get("/digest", [log](const httplib::Request& request, httplib::Response& response) {
-        log->record(request);
-        if (digest_answer_valid(request)) {
-            response.set_content("digest secret", "text/plain");
-            return;
-        }
-        response.status = 401;
-        response.set_header("WWW-Authenticate",
-                            "Digest realm=\"" + kRealm + "\", nonce=\"" + kNonce + "\", qop=\"auth\", algorithm=MD5");
-        response.set_content("denied", "text/plain");
-    });
-    server.Get("/redirect", [log](const httplib::Request& request, httplib::Response& response) {
-        log->record(request);
-        response.set_redirect(request.get_param_value("to"));
+// /basic and /digest answer "secret" to ann:s3cret (the digest itself being
+// libcurl's work) and count the requests that bring any credentials.
+void serve_protected(TestServer& site, std::atomic<int>& authorized) {
+    site.server().Get(R"(/(basic|digest))", [&authorized](const Request& request, Response& r) {
+        const std::string sent = request.get_header_value("Authorization");
+        authorized += !sent.empty();
+        const bool basic = request.matches[1] == "basic";
+        if (basic ? sent == httplib::make_basic_authentication_header("ann", "s3cret").second
+                  : sent.starts_with("Digest username=\"ann\""))
+            return r.set_content("secret", "text/plain");
+        r.status = 401;
+        r.set_header("WWW-Authenticate",
+                     basic ? "Basic realm=\"q\"" : "Digest realm=\"q\", nonce=\"n0nce\", qop=\"auth\"");
     });
 }
 
-TEST(CurlTransferTest, ReturnsTheBodyAndStatusOfEveryAnswer) {
-    const std::string binary("GIF89a\0\x01\x02\xff\0end", 14);
-    const std::string long_page(200'000, 'q');
+// One site for every test, and a transfer that takes 1000 text bytes at most
+// and gives up on a server silent for 300 ms.
+class CurlTransferTest : public testing::Test {
+protected:
+    CurlTransferTest() {
+        auto& server = site.server();
+        server.Get("/image.gif", [](const Request&, Response& r) { r.set_content(kBinary, "image/gif"); });
+        server.Get("/broken", [](const Request&, Response& r) { r.status = 500; });
+        server.set_error_handler(
+            [](const Request&, Response& r) { r.set_content("error " + std::to_string(r.status), "text/html"); });
+        // /hop/N redirects to the relative address N-1; /hop/0 is the page.
+        server.Get(R"(/hop/(\d+))", [](const Request& request, Response& r) {
+            const int n = std::stoi(request.matches[1]);
+            if (n == 0)
+                return r.set_content("arrived", "text/plain");
+            r.set_redirect(std::to_string(n - 1), n % 2 ? 301 : 307);
+        });
+        // /sized/N answers N bytes with their length, /chunked/N without it, and
+        // /half/N sends them and then falls silent until the gate opens.
+        server.Get(R"(/(sized|chunked|half)/(\d+))", [this](const Request& request, Response& r) {
+            const std::string body(std::stoul(request.matches[2]), 'a');
+            if (request.matches[1] == "sized")
+                return r.set_content(body, "application/octet-stream");
+            const bool half = request.matches[1] == "half";
+            r.set_chunked_content_provider("application/octet-stream", [=, this](std::size_t offset, auto& sink) {
+                if (offset == 0)
+                    return sink.write(body.data(), body.size());
+                if (half)
+                    wait_for_gate();
+                sink.done();
+                return true;
+            });
+        });
+        server.Get("/port", [](const Request& request, Response& r) {
+            r.set_content(std::to_string(request.remote_port), "text/plain");
+        });
+        server.Get("/redirect",
+                   [](const Request& request, Response& r) { r.set_redirect(request.get_param_value("to")); });
+        server.Get("/silent", [this](const Request&, Response& r) {
+            wait_for_gate();
+            r.set_content("late", "text/plain");
+        });
+        serve_protected(site, authorized_at_site);
+        site.start();
+    }
+    // Opens the gate before the server stops, which waits for its handlers.
+    ~CurlTransferTest() override { gate = true; }
+    void wait_for_gate() { // ten seconds at most
+        for (int i = 0; i < 5000 && !gate; ++i)
+            std::this_thread::sleep_for(2ms);
+    }
+
+    FetchResult fetch(const std::string& path, bool as_bytes) {
+        return as_bytes ? transfer.fetch_bytes(site.url(path)) : transfer.fetch_text(site.url(path));
+    }
+
+    static inline const std::string kBinary{"GIF89a\0\x01\xff\0end", 12};
+    std::atomic<bool> gate = false;
+    std::atomic<int> authorized_at_site = 0;
     TestServer site;
-    site.server().Get("/page", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content("<html>page</html>", "text/html");
-    });
-    site.server().Get("/image.gif", [&binary](const httplib::Request&, httplib::Response& response) {
-        response.set_content(binary, "image/gif");
-    });
-    // Long enough for the server to compress it: it must still arrive decoded.
-    site.server().Get("/long", [&long_page](const httplib::Request&, httplib::Response& response) {
-        response.set_content(long_page, "text/html");
-    });
-    site.server().Get("/empty", [](const httplib::Request&, httplib::Response& response) { response.status = 204; });
-    site.server().set_error_handler([](const httplib::Request&, httplib::Response& response) {
-        response.set_content("error " + std::to_string(response.status) + " html", "text/html");
-    });
-    site.server().Get("/broken", [](const httplib::Request&, httplib::Response& response) { response.status = 500; });
-    start_promptly(site);
+    static TransferSettings short_limits() {
+        TransferSettings settings;
+        settings.stall_timeout = 300ms;
+        settings.max_text_bytes = 1000;
+        return settings;
+    }
+    CurlTransfer transfer{short_limits()};
+};
 
+TEST_F(CurlTransferTest, ReturnsEveryAnswerWithItsStatus) {
     struct Case {
         const char* path;
         bool as_bytes;
         long status;
         std::string body;
+    } const cases[] = {
+        {"/image.gif", true, 200, kBinary},
+        {"/missing.gif", true, 404, "error 404"},
+        {"/broken", false, 500, "error 500"},
+        {"/hop/10", false, 200, "arrived"},
+        {"/sized/1000", false, 200, std::string(1000, 'a')},
+        {"/chunked/1001", true, 200, std::string(1001, 'a')}, // the text limit is not the image one
     };
-    const Case cases[] = {
-        {"/page", false, 200, "<html>page</html>"},
-        {"/image.gif", true, 200, binary},
-        {"/long", false, 200, long_page},
-        {"/empty", true, 204, ""},
-        {"/missing.gif", true, 404, "error 404 html"},
-        {"/missing.html", false, 404, "error 404 html"},
-        {"/broken", false, 500, "error 500 html"},
-    };
-    CurlTransfer transfer;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        const FetchResult result =
-            c.as_bytes ? transfer.fetch_bytes(site.url(c.path)) : transfer.fetch_text(site.url(c.path));
+        const FetchResult result = fetch(c.path, c.as_bytes);
         ASSERT_TRUE(result.ok) << result.error;
         EXPECT_EQ(result.http_status, c.status);
         EXPECT_EQ(result.body, c.body);
     }
 }
 
-TEST(CurlTransferTest, ReusesOneConnectionForManyFetches) {
-    auto log = std::make_shared<RequestLog>();
-    TestServer site;
-    site.server().Get("/file", [log](const httplib::Request& request, httplib::Response& response) {
-        log->record(request);
-        response.set_content("x", "application/octet-stream");
-    });
-    start_promptly(site);
-
-    CurlTransfer transfer;
-    constexpr int kFetches = 1000;
-    for (int i = 0; i < kFetches; ++i) {
-        const FetchResult result =
-            i % 2 ? transfer.fetch_bytes(site.url("/file")) : transfer.fetch_text(site.url("/file"));
-        ASSERT_TRUE(result.ok) << "fetch " << i << ": " << result.error;
-    }
-    EXPECT_EQ(log->path_and_authorization.size(), static_cast<std::size_t>(kFetches));
-    EXPECT_EQ(log->client_ports.size(), 1u) << "every fetch should ride the same connection";
-}
-
-TEST(CurlTransferTest, FollowsRedirectsUpToTen) {
-    TestServer site;
-    // /hop/N answers with a relative redirect to /hop/N-1; /hop/0 is the page.
-    site.server().Get(R"(/hop/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
-        static const int statuses[] = {301, 302, 303, 307, 308};
-        const int n = std::stoi(request.matches[1]);
-        if (n == 0) {
-            response.set_content("arrived", "text/plain");
-            return;
-        }
-        response.status = statuses[n % 5];
-        response.set_header("Location", std::to_string(n - 1));
-        response.set_content("moved", "text/plain");
-    });
-    site.server().Get("/nowhere", [](const httplib::Request&, httplib::Response& response) {
-        response.status = 302;
-        response.set_content("no location", "text/plain");
-    });
-    start_promptly(site);
-
-    struct Case {
-        std::string path;
-        bool ok;
-        long status;
-        const char* body;
-    };
-    const Case cases[] = {
-        {"/hop/1", true, 200, "arrived"},
-        {"/hop/10", true, 200, "arrived"},
-        {"/hop/11", false, 0, ""},
-        {"/hop/50", false, 0, ""},
-        // A redirect that says nowhere to go is an answer like any other.
-        {"/nowhere", true, 302, "no location"},
-    };
-    CurlTransfer transfer;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        const FetchResult result = transfer.fetch_text(site.url(c.path));
-        EXPECT_EQ(result.ok, c.ok) << result.error;
-        EXPECT_EQ(result.http_status, c.status);
-        EXPECT_EQ(result.body, c.body);
-        EXPECT_EQ(result.error.empty(), c.ok);
-    }
-}
-
-TEST(CurlTransferTest, OffersCredentialsOnlyToTheStartSiteWhenAsked) {
-    auto site_log = std::make_shared<RequestLog>();
-    auto other_log = std::make_shared<RequestLog>();
-    TestServer site;
-    TestServer other;
-    serve_protected_site(site, site_log);
-    serve_protected_site(other, other_log);
-    start_promptly(site);
-    start_promptly(other);
-
-    struct Case {
-        const char* name;
-        std::string user;
-        std::string password;
-        std::string start_address;
-        std::string fetched;
-        long status;
-        const char* body;
-        int authorized_at_site;
-        int authorized_at_other;
-    };
-    const std::string to_other_basic = site.url("/redirect?to=" + other.url("/basic"));
-    const Case cases[] = {
-        {"Basic on the start site", kUser, kPassword, site.url("/"), site.url("/basic"), 200, "basic secret", 1, 0},
-        {"Digest on the start site", kUser, kPassword, site.url("/"), site.url("/digest"), 200, "digest secret", 1, 0},
-        {"start page deeper on the same site", kUser, kPassword, site.url("/dir/index.html"), site.url("/basic"), 200,
-         "basic secret", 1, 0},
-        {"redirect within the site", kUser, kPassword, site.url("/"), site.url("/redirect?to=/basic"), 200,
-         "basic secret", 1, 0},
-        {"wrong password", kUser, "guess", site.url("/"), site.url("/basic"), 401, "denied", 1, 0},
-        {"page that does not ask", kUser, kPassword, site.url("/"), site.url("/open"), 200, "open", 0, 0},
-        {"another server", kUser, kPassword, site.url("/"), other.url("/basic"), 401, "denied", 0, 0},
-        {"redirect to another server", kUser, kPassword, site.url("/"), to_other_basic, 401, "denied", 0, 0},
-        {"empty password", kUser, "", site.url("/"), site.url("/basic"), 401, "denied", 0, 0},
-        {"empty user name", "", kPassword, site.url("/"), site.url("/digest"), 401, "denied", 0, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        site_log->clear();
-        other_log->clear();
-        CurlTransfer transfer;
-        transfer.set_credentials(c.user, c.password, c.start_address);
-        const FetchResult result = transfer.fetch_text(c.fetched);
-        ASSERT_TRUE(result.ok) << result.error;
-        EXPECT_EQ(result.http_status, c.status);
-        EXPECT_EQ(result.body, c.body);
-        EXPECT_EQ(site_log->authorized_requests(), c.authorized_at_site);
-        EXPECT_EQ(other_log->authorized_requests(), c.authorized_at_other);
-    }
-}
-
-TEST(CurlTransferTest, CredentialsWaitToBeAskedEachTimeAndLastOneRun) {
-    auto site_log = std::make_shared<RequestLog>();
-    TestServer site;
-    serve_protected_site(site, site_log);
-    start_promptly(site);
-
-    CurlTransfer transfer;
-    transfer.set_credentials(kUser, kPassword, site.url("/"));
-    EXPECT_EQ(transfer.fetch_text(site.url("/basic")).http_status, 200);
-    // Having been asked once is no leave to send them unasked afterwards.
-    EXPECT_EQ(transfer.fetch_text(site.url("/open")).http_status, 200);
-    EXPECT_EQ(transfer.fetch_text(site.url("/digest")).http_status, 200);
-    EXPECT_EQ(transfer.fetch_text(site.url("/open")).http_status, 200);
-    EXPECT_EQ(site_log->authorized_requests(), 2);
-    // The next run has none, or has them for another site.
-    transfer.set_credentials("", "", site.url("/"));
-    EXPECT_EQ(transfer.fetch_text(site.url("/basic")).http_status, 401);
-    transfer.set_credentials(kUser, kPassword, "http://elsewhere.invalid/");
-    EXPECT_EQ(transfer.fetch_text(site.url("/digest")).http_status, 401);
-    EXPECT_EQ(site_log->authorized_requests(), 2);
-    EXPECT_EQ(site_log->client_ports.size(), 1u) << "forgetting the scheme must not drop the connection";
-}
-
-TEST(CurlTransferTest, ChecksCertificates) {
-    struct Case {
-        const char* name;
-        const char* certificate_ip;
-        bool trust_its_authority;
-        bool trust_another_authority;
-        bool ok;
-    };
-    const Case cases[] = {
-        {"signed by the trusted authority", "127.0.0.1", true, false, true},
-        {"unknown authority", "127.0.0.1", false, false, false},
-        {"signed by another authority than the trusted one", "127.0.0.1", false, true, false},
-        {"made for another address", "127.0.0.2", true, false, false},
-    };
-    TempDir other_files;
-    const TestCertificates other = make_test_certificates(other_files.path());
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir files;
-        const TestCertificates certificates = make_test_certificates(files.path(), c.certificate_ip);
-        TestServer site(certificates.certificate_file, certificates.key_file);
-        site.server().Get("/page", [](const httplib::Request&, httplib::Response& response) {
-            response.set_content("over TLS", "text/plain");
-        });
-        start_promptly(site);
-
-        TransferSettings settings;
-        if (c.trust_its_authority)
-            settings.extra_ca_file = certificates.ca_file;
-        if (c.trust_another_authority)
-            settings.extra_ca_file = other.ca_file;
-        CurlTransfer transfer(settings);
-        const FetchResult result = transfer.fetch_text(site.url("/page"));
-        EXPECT_EQ(result.ok, c.ok) << result.error;
-        EXPECT_EQ(result.body, c.ok ? "over TLS" : "");
-        EXPECT_EQ(result.error.empty(), c.ok);
-    }
-}
-
-TEST(CurlTransferTest, FailsWhenTheServerStalls) {
-    TestServer site;
-    Gate gate;
-    site.server().Get("/silent", [wait = gate.waiter()](const httplib::Request&, httplib::Response& response) {
-        wait();
-        response.set_content("too late", "text/plain");
-    });
-    site.server().Get("/half", [wait = gate.waiter()](const httplib::Request&, httplib::Response& response) {
-        response.set_chunked_content_provider("text/plain", [wait](std::size_t offset, httplib::DataSink& sink) {
-            if (offset == 0)
-                return sink.write("first half ", 11);
-            wait();
-            sink.done();
-            return true;
-        });
-    });
-    start_promptly(site);
-
-    TransferSettings settings;
-    settings.stall_timeout = 300ms;
-    CurlTransfer transfer(settings);
-    for (const char* path : {"/silent", "/half"}) {
-        SCOPED_TRACE(path);
-        const FetchResult result = transfer.fetch_text(site.url(path));
-        EXPECT_FALSE(result.ok);
-        EXPECT_FALSE(result.error.empty());
-        EXPECT_TRUE(result.body.empty()) << "a cut-off body must not pass for a page";
-    }
-    EXPECT_FALSE(gate.is_open());
-}
-
-TEST(CurlTransferTest, YieldsWhileWaitingAndCancelsAtOnce) {
-    auto log = std::make_shared<RequestLog>();
-    TestServer site;
-    Gate gate;
-    serve_protected_site(site, log);
-    Gate second_gate;
-    site.server().Get("/slow", [wait = gate.waiter()](const httplib::Request&, httplib::Response& response) {
-        wait();
-        response.set_content("slow page", "text/plain");
-    });
-    site.server().Get("/stuck", [wait = second_gate.waiter()](const httplib::Request&, httplib::Response& response) {
-        wait();
-        response.set_content("never read", "text/plain");
-    });
-    start_promptly(site);
-
-    CurlTransfer transfer;
-    // The hook runs while the server is silent; here it lets the server answer.
-    int calls = 0;
-    transfer.set_yield_hook([&] {
-        if (++calls == 4)
-            gate.open();
-        return true;
-    });
-    FetchResult result = transfer.fetch_text(site.url("/slow"));
-    ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(result.body, "slow page");
-    EXPECT_GE(calls, 4);
-
-    // A hook that says stop ends the fetch there, while the server still says nothing.
-    calls = 0;
-    transfer.set_yield_hook([&] { return ++calls < 3; });
-    result = transfer.fetch_bytes(site.url("/stuck"));
-    EXPECT_FALSE(result.ok);
-    EXPECT_FALSE(result.error.empty());
-    EXPECT_EQ(calls, 3);
-    EXPECT_FALSE(second_gate.is_open());
-
-    // The transfer is still usable afterwards, with and without a hook.
-    transfer.set_yield_hook([] { return true; });
-    result = transfer.fetch_text(site.url("/open"));
-    EXPECT_TRUE(result.ok) << result.error;
-    transfer.set_yield_hook({});
-    result = transfer.fetch_text(site.url("/open"));
-    EXPECT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(result.body, "open");
-}
-
-TEST(CurlTransferTest, RefusesBodiesOverTheLimit) {
-    TestServer site;
-    // /sized/N answers N bytes with a length; /streamed/N the same in chunks without one.
-    site.server().Get(R"(/sized/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
-        response.set_content(std::string(std::stoul(request.matches[1]), 'a'), "application/octet-stream");
-    });
-    site.server().Get(R"(/streamed/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
-        const std::size_t size = std::stoul(request.matches[1]);
-        response.set_chunked_content_provider(
-            "application/octet-stream", [size](std::size_t offset, httplib::DataSink& sink) {
-                const std::string piece(std::min<std::size_t>(100, size - offset), 'b');
-                sink.write(piece.data(), piece.size());
-                if (offset + piece.size() == size)
-                    sink.done();
-                return true;
-            });
-    });
-    start_promptly(site);
-
-    struct Case {
-        std::string path;
-        bool as_bytes;
-        bool ok;
-    };
-    const Case cases[] = {
-        {"/sized/1000", false, true},     {"/sized/1001", false, false},  {"/streamed/1000", false, true},
-        {"/streamed/1001", false, false}, {"/streamed/5000", true, true}, {"/sized/5001", true, false},
-        {"/streamed/5001", true, false},
-    };
-    TransferSettings settings;
-    settings.max_text_bytes = 1000;
-    settings.max_image_bytes = 5000;
-    CurlTransfer transfer(settings);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        const FetchResult result =
-            c.as_bytes ? transfer.fetch_bytes(site.url(c.path)) : transfer.fetch_text(site.url(c.path));
-        EXPECT_EQ(result.ok, c.ok) << result.error;
-        EXPECT_EQ(result.error.empty(), c.ok);
-        const std::size_t size = std::stoul(c.path.substr(c.path.rfind('/') + 1));
-        EXPECT_EQ(result.body.size(), c.ok ? size : 0u);
-    }
-}
-
-TEST(CurlTransferTest, ReportsFailuresAsFailures) {
-    int closed_port = 0;
-    {
-        TestServer gone;
-        start_promptly(gone);
-        closed_port = gone.port();
-    }
-    TestServer site;
-    site.server().Get("/file", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content("local file", "text/plain");
-    });
-    site.server().Get("/elsewhere", [](const httplib::Request&, httplib::Response& response) {
-        response.set_redirect("file:///etc/hostname");
-    });
-    start_promptly(site);
-
-    const std::string cases[] = {
-        "http://127.0.0.1:" + std::to_string(closed_port) + "/page.html",
-        "http://unknown-host.invalid/page.html",
-        "",
-        "http://",
-        "not an address",
-        "file:///etc/hostname",
-        "ftp://127.0.0.1:" + std::to_string(site.port()) + "/file",
-        // Only http and https may be followed, too.
-        site.url("/elsewhere"),
-    };
-    TransferSettings settings;
-    settings.connect_timeout = 2s;
-    CurlTransfer transfer(settings);
-    for (const std::string& address : cases) {
+TEST_F(CurlTransferTest, FailsWithoutAWholeAnswer) {
+    for (const std::string& address :
+         {site.url("/hop/11"), site.url("/sized/1001"), site.url("/chunked/1001"), site.url("/silent"),
+          site.url("/half/10"), site.url("/redirect?to=file:///etc/hostname"), std::string("file:///etc/hostname"),
+          std::string("http://127.0.0.1:1/")}) {
         SCOPED_TRACE(address);
         const FetchResult result = transfer.fetch_text(address);
         EXPECT_FALSE(result.ok);
         EXPECT_FALSE(result.error.empty());
-        EXPECT_TRUE(result.body.empty());
+        EXPECT_TRUE(result.body.empty()) << "a cut-off body must not pass for a page";
+    }
+}
+
+TEST_F(CurlTransferTest, ReusesOneConnection) {
+    const std::string first_client_port = transfer.fetch_text(site.url("/port")).body;
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(fetch("/port", i % 2).body, first_client_port) << "fetch " << i;
+}
+
+TEST_F(CurlTransferTest, OffersCredentialsOnlyToTheStartSite) {
+    std::atomic<int> authorized_at_other = 0;
+    TestServer other;
+    serve_protected(other, authorized_at_other);
+    other.start();
+    CurlTransfer transfer; // goes before the other server, which waits on open connections
+    struct Case {
+        const char* user;
+        const char* password;
+        std::string address;
+        long status; // 200 when the credentials went, once asked, to the start site
+    } const cases[] = {
+        {"ann", "s3cret", site.url("/basic"), 200},
+        {"ann", "s3cret", site.url("/digest"), 200},
+        {"ann", "s3cret", other.url("/basic"), 401},
+        {"ann", "s3cret", site.url("/redirect?to=" + other.url("/digest")), 401},
+        {"ann", "", site.url("/basic"), 401},
+        {"", "s3cret", site.url("/digest"), 401},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address + " as " + c.user + ":" + c.password);
+        authorized_at_site = authorized_at_other = 0;
+        // The start page is deeper than the root: the whole site counts.
+        transfer.set_credentials(c.user, c.password, site.url("/dir/index.html"));
+        EXPECT_EQ(transfer.fetch_text(c.address).http_status, c.status);
+        EXPECT_EQ(authorized_at_site, c.status == 200 ? 1 : 0);
+        EXPECT_EQ(authorized_at_other, 0);
+    }
+}
+
+TEST_F(CurlTransferTest, YieldsWhileWaitingAndCancelsAtOnce) {
+    CurlTransfer patient; // no 300 ms limit
+    int calls = 0;
+    patient.set_yield_hook([&] { return ++calls < 3; });
+    EXPECT_FALSE(patient.fetch_bytes(site.url("/silent")).ok);
+    EXPECT_EQ(calls, 3);
+    calls = 0;
+    patient.set_yield_hook([&] {
+        if (++calls == 4)
+            gate = true;
+        return true;
+    });
+    EXPECT_EQ(patient.fetch_text(site.url("/silent")).body, "late") << "the gate opens on the fourth call";
+}
+
+TEST_F(CurlTransferTest, TrustsTheExtraAuthorityForItsAddressOnly) {
+    using Case = std::pair<std::string, bool>; // the certified address, whether the certificate is trusted
+    for (const auto& [ip, trusted] : {Case{"127.0.0.1", true}, Case{"127.0.0.1", false}, Case{"127.0.0.2", true}}) {
+        SCOPED_TRACE(ip + (trusted ? " trusted" : " untrusted"));
+        // A self-signed certificate is its own authority.
+        TempDir files;
+        const std::string certificate = files.file("cert.pem"), key = files.file("key.pem");
+        const std::string command =
+            "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj /CN=" + ip +
+            " -addext subjectAltName=IP:" + ip + " -keyout " + key + " -out " + certificate + " 2>/dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        TestServer secure(certificate, key);
+        secure.server().Get("/page", [](const Request&, Response& r) { r.set_content("over TLS", "text/plain"); });
+        secure.start();
+        const FetchResult result =
+            CurlTransfer({.extra_ca_file = trusted ? certificate : ""}).fetch_text(secure.url("/page"));
+        EXPECT_EQ(result.body, trusted && ip == "127.0.0.1" ? "over TLS" : "") << result.error;
     }
 }
 
