@@ -104,10 +104,9 @@ int list_extractions(const CommandLineContext& context) {
     for (int number = 1; number <= table.line_count(); ++number) {
         const RowText row = row_text(table.line(number));
         context.out << number;
-        for (std::size_t cell = 0; cell < row.cells.size(); ++cell) {
-            const bool unknown = cell + 1 == row.cells.size() && !row.schedule_known;
-            context.out << '\t' << (unknown ? std::string() : row.cells[cell]);
-        }
+        // An unknown schedule kind leaves its cell empty.
+        for (const auto& cell : row.cells)
+            context.out << '\t' << cell;
         context.out << '\n';
     }
     context.out.flush();
