@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -12,164 +13,109 @@
 #include "support/test_server.h"
 
 using namespace std::chrono_literals;
-using httplib::Request;
-using httplib::Response;
 
 namespace {
 
 // /basic and /digest answer "secret" to ann:s3cret (the digest itself being
 // libcurl's work) and count the requests that bring any credentials.
 void serve_protected(TestServer& site, std::atomic<int>& authorized) {
-    site.server().Get(R"(/(basic|digest))", [&authorized](const Request& request, Response& r) {
-        const std::string sent = request.get_header_value("Authorization");
+    site.server().Get(R"(/(basic|digest))", [&authorized](const auto& q, auto& r) {
+        const std::string sent = q.get_header_value("Authorization");
         authorized += !sent.empty();
-        const bool basic = request.matches[1] == "basic";
-        if (basic ? sent == httplib::make_basic_authentication_header("ann", "s3cret").second
-                  : sent.starts_with("Digest username=\"ann\""))
+        const bool basic = q.matches[1] == "basic";
+        if (basic ? sent == "Basic YW5uOnMzY3JldA==" : sent.starts_with("Digest username=\"ann\""))
             return r.set_content("secret", "text/plain");
         r.status = 401;
-        r.set_header("WWW-Authenticate",
-                     basic ? "Basic realm=\"q\"" : "Digest realm=\"q\", nonce=\"n0nce\", qop=\"auth\"");
+        r.set_header("WWW-Authenticate", basic ? "Basic realm=\"q\"" : "Digest realm=\"q\", nonce=\"n\", qop=\"auth\"");
     });
+    site.start();
 }
 
-// One site for every test, and a transfer that takes 1000 text bytes at most
-// and gives up on a server silent for 300 ms.
+// The start site and another one (both started by serve_protected), and a
+// transfer that takes 1000 text bytes at most and gives up after 300 ms of silence.
 class CurlTransferTest : public testing::Test {
 protected:
     CurlTransferTest() {
         auto& server = site.server();
-        server.Get("/image.gif", [](const Request&, Response& r) { r.set_content(kBinary, "image/gif"); });
-        server.Get("/broken", [](const Request&, Response& r) { r.status = 500; });
-        server.set_error_handler(
-            [](const Request&, Response& r) { r.set_content("error " + std::to_string(r.status), "text/html"); });
-        // /hop/N redirects to the relative address N-1; /hop/0 is the page.
-        server.Get(R"(/hop/(\d+))", [](const Request& request, Response& r) {
-            const int n = std::stoi(request.matches[1]);
+        server.Get("/broken", [](const auto&, auto& r) { r.status = 500; });
+        server.set_error_handler([](const auto&, auto& r) { r.set_content("error " + std::to_string(r.status), "-"); });
+        // /hop/N redirects to the relative address N-1, or to ?to=; /hop/0 is the page.
+        server.Get(R"(/hop/(\d+))", [](const auto& q, auto& r) {
+            const int n = std::stoi(q.matches[1]);
             if (n == 0)
                 return r.set_content("arrived", "text/plain");
-            r.set_redirect(std::to_string(n - 1), n % 2 ? 301 : 307);
+            r.set_redirect(q.has_param("to") ? q.get_param_value("to") : std::to_string(n - 1), n % 2 ? 301 : 307);
         });
-        // /sized/N answers N bytes with their length, /chunked/N without it, and
-        // /half/N sends them and then falls silent until the gate opens.
-        server.Get(R"(/(sized|chunked|half)/(\d+))", [this](const Request& request, Response& r) {
-            const std::string body(std::stoul(request.matches[2]), 'a');
-            if (request.matches[1] == "sized")
-                return r.set_content(body, "application/octet-stream");
-            const bool half = request.matches[1] == "half";
-            r.set_chunked_content_provider("application/octet-stream", [=, this](std::size_t offset, auto& sink) {
-                if (offset == 0)
-                    return sink.write(body.data(), body.size());
-                if (half)
-                    wait_for_gate();
-                sink.done();
-                return true;
+        // /sized/N sends N zero bytes with their length, /chunked/N without, /half/N then waits for the gate.
+        server.Get(R"(/(sized|chunked|half)/(\d+))", [this](const auto& q, auto& r) {
+            const std::string body(std::stoul(q.matches[2]), '\0');
+            if (q.matches[1] == "sized")
+                return r.set_content(body, "-");
+            r.set_chunked_content_provider("-", [=, this, half = q.matches[1] == "half"](auto offset, auto& sink) {
+                for (int i = 0; offset && half && i < 5000 && !gate; ++i) // ten seconds at most
+                    std::this_thread::sleep_for(2ms);
+                return offset ? (sink.done(), true) : sink.write(body.data(), body.size());
             });
         });
-        server.Get("/port", [](const Request& request, Response& r) {
-            r.set_content(std::to_string(request.remote_port), "text/plain");
-        });
-        server.Get("/redirect",
-                   [](const Request& request, Response& r) { r.set_redirect(request.get_param_value("to")); });
-        server.Get("/silent", [this](const Request&, Response& r) {
-            wait_for_gate();
-            r.set_content("late", "text/plain");
-        });
+        server.Get("/port", [](const auto& q, auto& r) { r.set_content(std::to_string(q.remote_port), "-"); });
         serve_protected(site, authorized_at_site);
-        site.start();
+        serve_protected(other, authorized_at_other);
     }
-    // Opens the gate before the server stops, which waits for its handlers.
-    ~CurlTransferTest() override { gate = true; }
-    void wait_for_gate() { // ten seconds at most
-        for (int i = 0; i < 5000 && !gate; ++i)
-            std::this_thread::sleep_for(2ms);
-    }
+    ~CurlTransferTest() override { gate = true; } // the servers wait for their handlers when they stop
 
-    FetchResult fetch(const std::string& path, bool as_bytes) {
-        return as_bytes ? transfer.fetch_bytes(site.url(path)) : transfer.fetch_text(site.url(path));
-    }
-
-    static inline const std::string kBinary{"GIF89a\0\x01\xff\0end", 12};
     std::atomic<bool> gate = false;
-    std::atomic<int> authorized_at_site = 0;
-    TestServer site;
-    static TransferSettings short_limits() {
-        TransferSettings settings;
-        settings.stall_timeout = 300ms;
-        settings.max_text_bytes = 1000;
-        return settings;
-    }
-    CurlTransfer transfer{short_limits()};
+    std::atomic<int> authorized_at_site = 0, authorized_at_other = 0;
+    TestServer site, other;
+    CurlTransfer transfer{{.stall_timeout = 300ms, .max_text_bytes = 1000, .extra_ca_file = {}}};
 };
 
-TEST_F(CurlTransferTest, ReturnsEveryAnswerWithItsStatus) {
-    struct Case {
-        const char* path;
-        bool as_bytes;
-        long status;
-        std::string body;
-    } const cases[] = {
-        {"/image.gif", true, 200, kBinary},
-        {"/missing.gif", true, 404, "error 404"},
-        {"/broken", false, 500, "error 500"},
-        {"/hop/10", false, 200, "arrived"},
-        {"/sized/1000", false, 200, std::string(1000, 'a')},
-        {"/chunked/1001", true, 200, std::string(1001, 'a')}, // the text limit is not the image one
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        const FetchResult result = fetch(c.path, c.as_bytes);
-        ASSERT_TRUE(result.ok) << result.error;
-        EXPECT_EQ(result.http_status, c.status);
-        EXPECT_EQ(result.body, c.body);
-    }
-}
-
-TEST_F(CurlTransferTest, FailsWithoutAWholeAnswer) {
-    for (const std::string& address :
-         {site.url("/hop/11"), site.url("/sized/1001"), site.url("/chunked/1001"), site.url("/silent"),
-          site.url("/half/10"), site.url("/redirect?to=file:///etc/hostname"), std::string("file:///etc/hostname"),
-          std::string("http://127.0.0.1:1/")}) {
-        SCOPED_TRACE(address);
-        const FetchResult result = transfer.fetch_text(address);
-        EXPECT_FALSE(result.ok);
-        EXPECT_FALSE(result.error.empty());
-        EXPECT_TRUE(result.body.empty()) << "a cut-off body must not pass for a page";
+// A whole answer comes back with its status, whatever that is; anything short
+// of one fails with a reason and no body, so a cut-off body never passes.
+TEST_F(CurlTransferTest, ReturnsWholeAnswersOnly) {
+    using Case = std::tuple<std::string, bool, long, std::string>; // address, as bytes, status (0: fails), body
+    for (const auto& [address, as_bytes, status, body] : {
+             Case{site.url("/missing"), true, 404, "error 404"},
+             Case{site.url("/broken"), false, 500, "error 500"},
+             Case{site.url("/hop/10"), false, 200, "arrived"},
+             Case{site.url("/hop/11"), false, 0, ""},
+             Case{site.url("/sized/1000"), false, 200, std::string(1000, '\0')},
+             Case{site.url("/sized/1001"), false, 0, ""},
+             Case{site.url("/chunked/1001"), false, 0, ""},
+             Case{site.url("/chunked/1001"), true, 200, std::string(1001, '\0')}, // the text limit is not the image one
+             Case{site.url("/half/10"), true, 0, ""},
+             Case{site.url("/hop/1?to=file:///etc/hostname"), false, 0, ""},
+             Case{"http://127.0.0.1:1/", false, 0, ""},
+         }) {
+        SCOPED_TRACE(address + (as_bytes ? " as bytes" : " as text"));
+        const FetchResult result = as_bytes ? transfer.fetch_bytes(address) : transfer.fetch_text(address);
+        EXPECT_EQ(result.ok, status != 0);
+        EXPECT_EQ(result.error.empty(), result.ok);
+        EXPECT_EQ(result.http_status, status);
+        EXPECT_EQ(result.body, body);
     }
 }
 
 TEST_F(CurlTransferTest, ReusesOneConnection) {
-    const std::string first_client_port = transfer.fetch_text(site.url("/port")).body;
-    for (int i = 0; i < 100; ++i)
-        ASSERT_EQ(fetch("/port", i % 2).body, first_client_port) << "fetch " << i;
+    const std::string port = site.url("/port"), first_client_port = transfer.fetch_text(port).body;
+    for (int i = 0; i < 50; ++i)
+        ASSERT_EQ((i % 2 ? transfer.fetch_bytes(port) : transfer.fetch_text(port)).body, first_client_port) << i;
 }
 
 TEST_F(CurlTransferTest, OffersCredentialsOnlyToTheStartSite) {
-    std::atomic<int> authorized_at_other = 0;
-    TestServer other;
-    serve_protected(other, authorized_at_other);
-    other.start();
-    CurlTransfer transfer; // goes before the other server, which waits on open connections
-    struct Case {
-        const char* user;
-        const char* password;
-        std::string address;
-        long status; // 200 when the credentials went, once asked, to the start site
-    } const cases[] = {
-        {"ann", "s3cret", site.url("/basic"), 200},
-        {"ann", "s3cret", site.url("/digest"), 200},
-        {"ann", "s3cret", other.url("/basic"), 401},
-        {"ann", "s3cret", site.url("/redirect?to=" + other.url("/digest")), 401},
-        {"ann", "", site.url("/basic"), 401},
-        {"", "s3cret", site.url("/digest"), 401},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.address + " as " + c.user + ":" + c.password);
+    using Case = std::tuple<std::string, std::string, std::string, long>; // user, password, address, status
+    for (const auto& [user, password, address, status] : {
+             Case{"ann", "s3cret", site.url("/basic"), 200},
+             Case{"ann", "s3cret", site.url("/digest"), 200},
+             Case{"ann", "s3cret", other.url("/basic"), 401},
+             Case{"ann", "s3cret", site.url("/hop/1?to=" + other.url("/digest")), 401},
+             Case{"ann", "", site.url("/basic"), 401},
+             Case{"", "s3cret", site.url("/digest"), 401},
+         }) {
+        SCOPED_TRACE(address + " as " + user + ":" + password);
         authorized_at_site = authorized_at_other = 0;
-        // The start page is deeper than the root: the whole site counts.
-        transfer.set_credentials(c.user, c.password, site.url("/dir/index.html"));
-        EXPECT_EQ(transfer.fetch_text(c.address).http_status, c.status);
-        EXPECT_EQ(authorized_at_site, c.status == 200 ? 1 : 0);
+        transfer.set_credentials(user, password, site.url("/dir/index.html")); // any page names the site
+        EXPECT_EQ(transfer.fetch_text(address).http_status, status);
+        EXPECT_EQ(authorized_at_site, status == 200 ? 1 : 0) << "once asked, to the start site only";
         EXPECT_EQ(authorized_at_other, 0);
     }
 }
@@ -178,34 +124,29 @@ TEST_F(CurlTransferTest, YieldsWhileWaitingAndCancelsAtOnce) {
     CurlTransfer patient; // no 300 ms limit
     int calls = 0;
     patient.set_yield_hook([&] { return ++calls < 3; });
-    EXPECT_FALSE(patient.fetch_bytes(site.url("/silent")).ok);
+    EXPECT_FALSE(patient.fetch_bytes(site.url("/half/1")).ok);
     EXPECT_EQ(calls, 3);
-    calls = 0;
-    patient.set_yield_hook([&] {
-        if (++calls == 4)
-            gate = true;
-        return true;
-    });
-    EXPECT_EQ(patient.fetch_text(site.url("/silent")).body, "late") << "the gate opens on the fourth call";
+    patient.set_yield_hook([&, n = 0]() mutable { return ++n < 4 || (gate = true); }); // opens on the fourth call
+    EXPECT_EQ(patient.fetch_bytes(site.url("/half/1")).body, std::string(1, '\0'));
 }
 
 TEST_F(CurlTransferTest, TrustsTheExtraAuthorityForItsAddressOnly) {
-    using Case = std::pair<std::string, bool>; // the certified address, whether the certificate is trusted
-    for (const auto& [ip, trusted] : {Case{"127.0.0.1", true}, Case{"127.0.0.1", false}, Case{"127.0.0.2", true}}) {
-        SCOPED_TRACE(ip + (trusted ? " trusted" : " untrusted"));
-        // A self-signed certificate is its own authority.
-        TempDir files;
-        const std::string certificate = files.file("cert.pem"), key = files.file("key.pem");
-        const std::string command =
-            "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj /CN=" + ip +
-            " -addext subjectAltName=IP:" + ip + " -keyout " + key + " -out " + certificate + " 2>/dev/null";
-        ASSERT_EQ(std::system(command.c_str()), 0);
-        TestServer secure(certificate, key);
-        secure.server().Get("/page", [](const Request&, Response& r) { r.set_content("over TLS", "text/plain"); });
-        secure.start();
-        const FetchResult result =
-            CurlTransfer({.extra_ca_file = trusted ? certificate : ""}).fetch_text(secure.url("/page"));
-        EXPECT_EQ(result.body, trusted && ip == "127.0.0.1" ? "over TLS" : "") << result.error;
+    TempDir files; // a self-signed certificate for 127.0.0.1, its own authority
+    const std::string command = "cd " + files.path() + " && openssl req -x509 -newkey ed25519 -nodes -subj /CN=q " +
+                                "-addext subjectAltName=IP:127.0.0.1 -keyout key.pem -out ca.pem 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    TestServer secure(files.file("ca.pem"), files.file("key.pem"));
+    secure.server().Get("/page", [](const auto&, auto& r) { r.set_content("over TLS", "-"); });
+    secure.start();
+    using Case = std::tuple<std::string, bool, std::string>; // address, whether the certificate is trusted, body
+    const std::string ca = files.file("ca.pem"), page = secure.url("/page");
+    const std::string by_name = "https://localhost:" + std::to_string(secure.port()) + "/page";
+    for (const auto& [address, trusted, body] :
+         {Case{page, true, "over TLS"}, Case{page, false, ""}, Case{by_name, true, ""}}) {
+        SCOPED_TRACE(address + (trusted ? " trusted" : " untrusted"));
+        const FetchResult result = CurlTransfer({.extra_ca_file = trusted ? ca : ""}).fetch_text(address);
+        EXPECT_EQ(result.body, body) << result.error;
+        EXPECT_EQ(result.error.find("certificate") != std::string::npos, body.empty()) << result.error;
     }
 }
 
