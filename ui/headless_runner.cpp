@@ -170,7 +170,16 @@ int run_extraction(const CommandLineContext& context, const std::string& title) 
     return exit_status::ok;
 }
 
-} // namespace
+/// What the arguments ask for.
+struct Command {
+    enum class Kind { usage, run, list, version, help, invalid };
+    Kind kind = Kind::usage;
+    std::string title;   ///< for Kind::run
+    std::string problem; ///< for Kind::invalid, in French
+};
+
+/// Reads the arguments (without the program's name).
+Command parse_command_line(const std::vector<std::string>& args);
 
 Command parse_command_line(const std::vector<std::string>& args) {
     Command command;
@@ -210,6 +219,8 @@ std::string usage_text() {
            "Les extractions enregistrées sont dans planifs.txt, dans le dossier de données\n"
            "$XDG_DATA_HOME/Qmr/ (par défaut ~/.local/share/Qmr/).\n";
 }
+
+} // namespace
 
 int run_command_line(const std::vector<std::string>& args, const CommandLineContext& context) {
     const Command command = parse_command_line(args);

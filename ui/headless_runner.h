@@ -36,23 +36,9 @@ struct CommandLineContext {
     std::function<int()> stop_signal;
 };
 
-/// What the arguments ask for.
-struct Command {
-    enum class Kind { usage, run, list, version, help, invalid };
-    Kind kind = Kind::usage;
-    std::string title;   ///< for Kind::run
-    std::string problem; ///< for Kind::invalid, in French
-};
-
-/// Reads the arguments (without the program's name).
-Command parse_command_line(const std::vector<std::string>& args);
-
 /// Carries out the arguments (without the program's name) and returns the
 /// exit status: --run TITLE, --list, --version, --help; none prints the usage.
 int run_command_line(const std::vector<std::string>& args, const CommandLineContext& context);
-
-/// The usage, in French, ending with a line end.
-std::string usage_text();
 
 /// The stored date "YYYY/MM/DD" and time "HH:NN" of a moment.
 std::pair<std::string, std::string> run_stamp(const std::tm& moment);
