@@ -51,21 +51,9 @@ bool stays_inside(std::string_view relative) {
     return true;
 }
 
-/// Creates, one level at a time from the left, every prefix of `relative`
-/// that ends before a "/" and names nothing yet under `root` (which ends in
-/// "/"). False when a creation fails.
-bool make_levels(const std::string& root, std::string_view relative) {
-    std::string level;
-    for (auto slash = relative.find('/'); slash != std::string_view::npos; slash = relative.find('/', slash + 1)) {
-        level.assign(root).append(relative.substr(0, slash));
-        if (!exists(level) && ::mkdir(level.c_str(), 0777) != 0)
-            return false;
-    }
-    return true;
-}
-
-/// Creates `directory` (ending in "/") and any missing parent. False when a
-/// creation fails.
+/// Creates, one level at a time from the left (the host before its
+/// directories under the tree layout), every level of `directory` (ending in
+/// "/") that names nothing yet. False when a creation fails.
 bool make_directory_path(const std::string& directory) {
     std::string level;
     for (auto slash = directory.find('/', 1); slash != std::string::npos; slash = directory.find('/', slash + 1)) {
@@ -152,13 +140,9 @@ int copie_image(InternetTransfer& transfer, std::string_view address, std::strin
     // Usually every directory is there already: one stat instead of one per
     // level. A destination that is missing (a fresh folder, a scheduled run
     // after a clean-up) is created, as any directory is when first needed.
-    if (!is_directory(directory + tree)) {
-        if (!is_directory(directory) && !make_directory_path(directory))
-            return image_failed;
-        if (!make_levels(directory, tree))
-            return image_failed;
-    }
     directory += tree;
+    if (!is_directory(directory) && !make_directory_path(directory))
+        return image_failed;
 
     std::string path = directory + name;
     if (is_regular_file(path)) {
