@@ -1,9 +1,9 @@
 #include "engine/extraction_run.h"
 
-#include "engine/internet_transfer.h"
+#include "net/internet_transfer.h"
 #include "engine/page_scanner.h"
 #include "engine/run_observer.h"
-#include "engine/text.h"
+#include "net/text.h"
 #include "store/image_store.h"
 
 #include <exception>

@@ -1,8 +1,8 @@
 #include "engine/page_scanner.h"
 
-#include "engine/address.h"
-#include "engine/internet_transfer.h"
-#include "engine/text.h"
+#include "net/address.h"
+#include "net/internet_transfer.h"
+#include "net/text.h"
 
 #include <algorithm>
 #include <cstring>

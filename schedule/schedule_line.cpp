@@ -1,6 +1,6 @@
 #include "schedule/schedule_line.h"
 
-#include "engine/text.h"
+#include "net/text.h"
 
 const std::array<std::string_view, 5> interval_choices{
     "Toutes les quart d'heures", "Toutes les demi-heures", "Toutes les heures",

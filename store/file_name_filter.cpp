@@ -1,6 +1,6 @@
 #include "store/file_name_filter.h"
 
-#include "engine/text.h"
+#include "net/text.h"
 
 namespace m_qmr {
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <sys/stat.h>
 
-#include "engine/address.h"
-#include "engine/internet_transfer.h"
-#include "engine/text.h"
+#include "net/address.h"
+#include "net/internet_transfer.h"
+#include "net/text.h"
 #include "store/atomic_file.h"
 
 namespace m_qmr {

@@ -1,6 +1,6 @@
 #include "engine/address_list.h"
 
-#include "engine/address.h"
+#include "net/address.h"
 
 #include <gtest/gtest.h>
 

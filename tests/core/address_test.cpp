@@ -1,4 +1,4 @@
-#include "engine/address.h"
+#include "net/address.h"
 
 #include <gtest/gtest.h>
 

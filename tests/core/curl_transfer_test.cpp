@@ -1,4 +1,4 @@
-#include "engine/curl_transfer.h"
+#include "net/curl_transfer.h"
 
 #include <atomic>
 #include <chrono>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/curl_transfer.h"
+#include "net/curl_transfer.h"
 #include "support/fake_transfer.h"
 #include "support/file_size_limit.h"
 #include "support/temp_dir.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/internet_transfer.h"
+#include "net/internet_transfer.h"
 
 #include <deque>
 #include <map>

@@ -1,6 +1,6 @@
-#include "engine/address.h"
+#include "net/address.h"
 
-#include "engine/text.h"
+#include "net/text.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "ui/headless_runner.h"
+#include "app/headless_runner.h"
 
 #include <chrono>
 #include <csignal>
@@ -6,13 +6,13 @@
 #include <ostream>
 
 #include "engine/extraction_run.h"
-#include "engine/internet_transfer.h"
+#include "net/internet_transfer.h"
 #include "engine/run_observer.h"
 #include "schedule/job_from_line.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_line.h"
-#include "ui/data_folder.h"
-#include "ui/instance_lock.h"
+#include "app/data_folder.h"
+#include "app/instance_lock.h"
 
 namespace {
 

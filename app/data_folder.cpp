@@ -1,4 +1,4 @@
-#include "ui/data_folder.h"
+#include "app/data_folder.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -6,9 +6,9 @@
 
 #include <curl/curl.h>
 
-#include "engine/curl_transfer.h"
-#include "ui/data_folder.h"
-#include "ui/headless_runner.h"
+#include "net/curl_transfer.h"
+#include "app/data_folder.h"
+#include "app/headless_runner.h"
 
 int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);

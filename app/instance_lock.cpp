@@ -1,4 +1,4 @@
-#include "ui/instance_lock.h"
+#include "app/instance_lock.h"
 
 #include <cerrno>
 #include <cstring>

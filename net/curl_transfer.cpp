@@ -1,4 +1,4 @@
-#include "engine/curl_transfer.h"
+#include "net/curl_transfer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,7 +9,7 @@
 
 #include <curl/curl.h>
 
-#include "engine/address.h"
+#include "net/address.h"
 
 namespace {
 
