@@ -8,6 +8,7 @@
 #include "engine/extraction_run.h"
 #include "net/internet_transfer.h"
 #include "engine/run_observer.h"
+#include "schedule/clock.h"
 #include "schedule/job_from_line.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_line.h"
@@ -159,9 +160,7 @@ int run_extraction(const CommandLineContext& context, const std::string& title) 
         return exit_status::failure;
     }
 
-    auto [date, time] = run_stamp(context.now());
-    table.line(number).set_field(field::last_run_date, std::move(date));
-    table.line(number).set_field(field::last_run_time, std::move(time));
+    stamp_line(table.line(number), context.now());
     if (const std::string error = save_schedule(folder.path, table); !error.empty()) {
         context.err << "quillmoor : " << folder.path << schedule_file_name << " n'a pas pu être enregistré : " << error
                     << '\n';
@@ -243,21 +242,6 @@ int run_command_line(const std::vector<std::string>& args, const CommandLineCont
     }
     context.err << "quillmoor : " << command.problem << "\n\n" << usage_text();
     return exit_status::usage;
-}
-
-std::pair<std::string, std::string> run_stamp(const std::tm& moment) {
-    char date[48];
-    char time[32];
-    std::snprintf(date, sizeof date, "%04d/%02d/%02d", moment.tm_year + 1900, moment.tm_mon + 1, moment.tm_mday);
-    std::snprintf(time, sizeof time, "%02d:%02d", moment.tm_hour, moment.tm_min);
-    return {date, time};
-}
-
-std::tm local_time_now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local;
 }
 
 void catch_stop_signals() {

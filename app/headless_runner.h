@@ -5,7 +5,6 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 class InternetTransfer;
@@ -39,12 +38,6 @@ struct CommandLineContext {
 /// Carries out the arguments (without the program's name) and returns the
 /// exit status: --run TITLE, --list, --version, --help; none prints the usage.
 int run_command_line(const std::vector<std::string>& args, const CommandLineContext& context);
-
-/// The stored date "YYYY/MM/DD" and time "HH:NN" of a moment.
-std::pair<std::string, std::string> run_stamp(const std::tm& moment);
-
-/// The local time of the system clock.
-std::tm local_time_now();
 
 /// Makes SIGINT and SIGTERM only record themselves, for caught_stop_signal();
 /// a second signal of the same kind then ends the process at once.

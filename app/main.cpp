@@ -9,6 +9,7 @@
 #include "net/curl_transfer.h"
 #include "app/data_folder.h"
 #include "app/headless_runner.h"
+#include "schedule/clock.h"
 
 int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -21,7 +22,7 @@ int main(int argc, char** argv) {
         isatty(STDOUT_FILENO) == 1,
         [] { return choose_data_folder(current_data_folder_sources()); },
         [] { return std::make_unique<CurlTransfer>(); },
-        local_time_now,
+        [] { return SystemClock().now(); },
         caught_stop_signal,
     };
     const int status = run_command_line(args, context);

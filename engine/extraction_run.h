@@ -20,12 +20,23 @@ enum class RunOutcome {
     already_running ///< another run is in progress; nothing was done
 };
 
+/// What failed during a run, by kind.
+struct FailureCounts {
+    int network = 0; ///< no answer: connection, unknown host, time-out, size cap, certificate
+    int server = 0;  ///< an answer that is not what was asked: an error status or an error page
+    int disk = 0;    ///< an image that could not be written under the destination
+    int total() const { return network + server + disk; }
+};
+
 /// The counters of the run in progress.
 struct RunCounters {
     int pages_listed = 0;
     int images_listed = 0;
     int current_page = 0; ///< the page being scanned, also the pages visited so far
     int images_copied = 0;
+    FailureCounts failed_pages;
+    FailureCounts failed_images;
+    bool start_page_failed = false; ///< the start page brought nothing to scan
 };
 
 /// Carries out extractions: crawls the site level by level to the job's
