@@ -93,11 +93,7 @@ bool ExtractionRun::crawl(const ExtractionJob& job, RunMode mode) {
             counters_.current_page = page;
             // A copy: the scan appends to the list the address lives in.
             const std::string address = lists_.pages.at(page);
-            try {
-                m_qmr::analyse_page(transfer_, address, job.include_patterns, job.exclude_patterns, lists_);
-            } catch (const std::exception&) {
-                // A page that cannot be scanned is given up; it still counts as visited.
-            }
+            scan_page(address, job);
             counters_.pages_listed = lists_.pages.count();
             counters_.images_listed = lists_.images.count();
             if (mode == RunMode::interactive)
@@ -106,6 +102,47 @@ bool ExtractionRun::crawl(const ExtractionJob& job, RunMode mode) {
         }
     }
     return !observer_.stop_requested();
+}
+
+void ExtractionRun::scan_page(const std::string& address, const ExtractionJob& job) {
+    // A page that cannot be fetched or scanned is given up; it still counts
+    // as visited. An error page is scanned like any other, but counted as a
+    // failure.
+    bool failed = false;
+    try {
+        const FetchResult fetched = transfer_.fetch_text(m_qmr::trim_spaces(address));
+        if (!fetched.ok) {
+            ++counters_.failed_pages.network;
+            failed = true;
+        } else {
+            if (fetched.http_status >= 400) {
+                ++counters_.failed_pages.server;
+                failed = true;
+            }
+            m_qmr::scan_page_text(fetched.body, address, job.include_patterns, job.exclude_patterns, lists_);
+        }
+    } catch (const std::exception&) {
+        ++counters_.failed_pages.network;
+        failed = true;
+    }
+    if (failed && counters_.current_page == 1)
+        counters_.start_page_failed = true;
+}
+
+void ExtractionRun::count_failure(m_qmr::CopyFailure failure) {
+    switch (failure) {
+    case m_qmr::CopyFailure::network:
+        ++counters_.failed_images.network;
+        break;
+    case m_qmr::CopyFailure::server:
+        ++counters_.failed_images.server;
+        break;
+    case m_qmr::CopyFailure::disk:
+        ++counters_.failed_images.disk;
+        break;
+    case m_qmr::CopyFailure::none:
+        break;
+    }
 }
 
 bool ExtractionRun::copy_images(const ExtractionJob& job, RunMode mode) {
@@ -119,12 +156,13 @@ bool ExtractionRun::copy_images(const ExtractionJob& job, RunMode mode) {
             continue;
         if (observer_.stop_requested())
             return false;
-        int result = m_qmr::image_failed;
+        m_qmr::ImageCopy copy{m_qmr::image_failed, m_qmr::CopyFailure::disk};
         try {
-            result = m_qmr::copie_image(transfer_, address, job.destination, job.existing_policy, job.layout);
+            copy = m_qmr::copy_image(transfer_, address, job.destination, job.existing_policy, job.layout);
         } catch (const std::exception&) {
         }
-        if (result == m_qmr::image_written) {
+        count_failure(copy.failure);
+        if (copy.result == m_qmr::image_written) {
             earlier.insert(address);
             ++counters_.images_copied;
             if (mode == RunMode::interactive)

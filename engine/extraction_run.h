@@ -2,6 +2,7 @@
 
 #include "engine/address_list.h"
 #include "engine/extraction_job.h"
+#include "store/image_store.h"
 
 #include <string>
 
@@ -61,6 +62,8 @@ public:
 private:
     bool crawl(const ExtractionJob& job, RunMode mode);
     bool copy_images(const ExtractionJob& job, RunMode mode);
+    void scan_page(const std::string& address, const ExtractionJob& job);
+    void count_failure(m_qmr::CopyFailure failure);
 
     InternetTransfer& transfer_;
     RunObserver& observer_;

@@ -115,9 +115,19 @@ std::string chemin_local(std::string_view text) {
 
 int copie_image(InternetTransfer& transfer, std::string_view address, std::string_view destination, int existing_policy,
                 int layout) {
+    return copy_image(transfer, address, destination, existing_policy, layout).result;
+}
+
+ImageCopy copy_image(InternetTransfer& transfer, std::string_view address, std::string_view destination,
+                     int existing_policy, int layout) {
+    constexpr ImageCopy written{image_written, CopyFailure::none};
+    constexpr ImageCopy left_alone{image_not_written, CopyFailure::none};
+    constexpr ImageCopy refused_by_server{image_not_written, CopyFailure::server};
+    constexpr ImageCopy network_failure{image_failed, CopyFailure::network};
+    constexpr ImageCopy disk_failure{image_failed, CopyFailure::disk};
     // An empty destination would mean the file-system root.
     if (trim_spaces_view(destination).empty() || destination.find('\0') != std::string_view::npos)
-        return image_failed;
+        return disk_failure;
     const std::string a = trim_spaces(address);
     std::string directory(destination);
     if (directory.back() != '/')
@@ -128,12 +138,12 @@ int copie_image(InternetTransfer& transfer, std::string_view address, std::strin
     // A NUL would silently cut the path that the system sees.
     const std::string name = url_nom_fichier(a);
     if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos)
-        return image_failed;
+        return disk_failure;
     std::string tree;
     if (layout == tree_layout) {
         tree = chemin_local(url_arbre(a));
         if (tree.find('\0') != std::string::npos || !stays_inside(tree))
-            return image_failed;
+            return disk_failure;
     }
     // Any other layout value is taken as flat: the destination itself.
 
@@ -142,28 +152,28 @@ int copie_image(InternetTransfer& transfer, std::string_view address, std::strin
     // after a clean-up) is created, as any directory is when first needed.
     directory += tree;
     if (!is_directory(directory) && !make_directory_path(directory))
-        return image_failed;
+        return disk_failure;
 
     std::string path = directory + name;
     if (is_regular_file(path)) {
         if (existing_policy == leave_existing)
-            return image_not_written;
+            return left_alone;
         if (existing_policy == new_version) {
             path = first_free_version(directory, name);
             if (path.empty())
-                return image_not_written;
+                return left_alone;
         }
     }
 
     const FetchResult fetched = transfer.fetch_bytes(a);
     if (!fetched.ok)
-        return image_failed;
+        return network_failure;
     // An empty body would wipe a good image under "replace".
     if (fetched.http_status >= 400 || fetched.body.empty() || looks_like_error_page(fetched.body))
-        return image_not_written;
+        return refused_by_server;
     // Through a temporary file: no partial image ever carries the name, and a
     // replaced image is swapped in one step. No fsync: an image is cheap to fetch again.
-    return write_file_atomically(path, fetched.body, Durability::none).empty() ? image_written : image_failed;
+    return write_file_atomically(path, fetched.body, Durability::none).empty() ? written : disk_failure;
 }
 
 } // namespace m_qmr

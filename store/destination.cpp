@@ -1,0 +1,50 @@
+#include "store/destination.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "store/error_text.h"
+
+namespace m_qmr {
+
+namespace {
+
+std::string quoted(std::string_view destination) {
+    return "« " + std::string(destination) + " »";
+}
+
+} // namespace
+
+std::string destination_refusal(std::string_view destination) {
+    if (destination.find_first_not_of(' ') == std::string_view::npos)
+        return "Aucun répertoire de destination n'est indiqué.";
+    if (destination.find('\0') != std::string_view::npos)
+        return "Le répertoire de destination " + quoted(destination) + " contient un caractère nul.";
+    if (destination.front() != '/')
+        return "Le répertoire de destination " + quoted(destination) + " n'est pas un chemin absolu.";
+    return {};
+}
+
+std::string prepare_destination(std::string_view destination) {
+    if (std::string refusal = destination_refusal(destination); !refusal.empty())
+        return refusal;
+    const std::string path(destination);
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string level = path.substr(0, slash);
+        if (!level.empty() && ::mkdir(level.c_str(), 0777) != 0 && errno != EEXIST)
+            return "Le répertoire de destination " + quoted(destination) + " ne peut pas être créé (" +
+                   error_text(errno) + ").";
+        if (slash == std::string::npos)
+            break;
+    }
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return "Le répertoire de destination " + quoted(destination) + " n'est pas un dossier.";
+    if (::access(path.c_str(), W_OK | X_OK) != 0)
+        return "Le répertoire de destination " + quoted(destination) + " n'est pas accessible en écriture (" +
+               error_text(errno) + ").";
+    return {};
+}
+
+} // namespace m_qmr
