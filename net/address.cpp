@@ -115,4 +115,86 @@ std::string sans_fin_ligne(std::string_view text) {
     return result;
 }
 
+namespace {
+
+bool is_hex_digit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool must_be_escaped(unsigned char c) {
+    if (c <= 0x20 || c >= 0x7F)
+        return true;
+    return std::string_view("\"<>\\^`{|}").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+/// Where the path of an absolute address begins: the first "/" after its
+/// "//"; npos when there is no path.
+std::size_t path_start(std::string_view address) {
+    const auto scheme_slashes = address.find("//");
+    if (scheme_slashes == std::string_view::npos)
+        return std::string_view::npos;
+    return address.find_first_of("/?#", scheme_slashes + 2);
+}
+
+} // namespace
+
+std::string encoded_address(std::string_view address) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    const std::size_t from = std::min(path_start(address), address.size());
+    std::string result(address.substr(0, from));
+    result.reserve(address.size());
+    for (std::size_t i = from; i < address.size(); ++i) {
+        const auto c = static_cast<unsigned char>(address[i]);
+        const bool escape_already =
+            c == '%' && i + 2 < address.size() && is_hex_digit(address[i + 1]) && is_hex_digit(address[i + 2]);
+        if ((c == '%' && !escape_already) || must_be_escaped(c)) {
+            result += '%';
+            result += hex[c >> 4];
+            result += hex[c & 0x0F];
+        } else {
+            result += static_cast<char>(c);
+        }
+    }
+    return result;
+}
+
+std::string without_dot_segments(std::string_view address) {
+    const std::size_t start = path_start(address);
+    if (start == std::string_view::npos || address[start] != '/')
+        return std::string(address);
+    const std::size_t end = std::min(address.find_first_of("?#", start), address.size());
+    const std::string_view path = address.substr(start, end - start);
+
+    // Segments after the leading "/"; a path ending in "/", "/." or "/.."
+    // names a directory and keeps its final "/".
+    std::vector<std::string_view> kept;
+    bool directory = false;
+    std::size_t at = 1;
+    for (;;) {
+        const std::size_t slash = std::min(path.find('/', at), path.size());
+        const std::string_view segment = path.substr(at, slash - at);
+        const bool last = slash == path.size();
+        if (segment == "..") {
+            if (!kept.empty())
+                kept.pop_back();
+            directory = last;
+        } else if (segment == ".") {
+            directory = last;
+        } else {
+            kept.push_back(segment);
+            directory = false;
+        }
+        if (last)
+            break;
+        at = slash + 1;
+    }
+    std::string result(address.substr(0, start));
+    for (const auto segment : kept)
+        result.append("/").append(segment);
+    if (kept.empty() || directory)
+        result += '/';
+    result.append(address.substr(end));
+    return result;
+}
+
 } // namespace m_qmr

@@ -39,4 +39,16 @@ bool dans_liste(std::string_view text, const std::vector<std::string>& list, int
 /// The text with every carriage return and line feed removed.
 std::string sans_fin_ligne(std::string_view text);
 
+/// The address as it may go on the wire: after the host, spaces, control
+/// bytes, bytes outside ASCII, a "%" that starts no escape and the few
+/// characters no address may hold (" < > \ ^ ` { | }) are percent-encoded.
+/// Existing %XX escapes and reserved characters stay, so encoding twice
+/// changes nothing. The host is left as written.
+std::string encoded_address(std::string_view address);
+
+/// The address with the "." and ".." segments of its path resolved, as an
+/// address resolver does; ".." never climbs above the site root. The query
+/// and anything before the path stay as written.
+std::string without_dot_segments(std::string_view address);
+
 } // namespace m_qmr

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 #include <curl/curl.h>
 
@@ -35,39 +35,46 @@ bool is_redirect(long status) {
 
 struct CurlTransfer::Impl {
     // Why a transfer stopped before libcurl finished it on its own.
-    enum class Abort { none, too_large, stalled, cancelled };
+    enum class Abort { none, too_large, refused_by_sink, cancelled };
+
+    /// One fetch, from its first request to its last redirect.
+    struct Request {
+        Impl* owner = nullptr;
+        CURL* easy = nullptr;
+        std::string address; ///< the hop being fetched
+        std::size_t limit = 0;
+        BodySink* sink = nullptr; ///< images; pages go to `result.body`
+        std::size_t received = 0;
+        int redirects = 0;
+        Clock::time_point deadline;
+        Abort abort = Abort::none;
+        char error_buffer[CURL_ERROR_SIZE] = {};
+        bool finished = false;
+        FetchResult result;
+    };
 
     TransferSettings settings;
     YieldHook yield_hook;
-    CURL* easy = nullptr;
     CURLM* multi = nullptr;
-    char error_buffer[CURL_ERROR_SIZE] = {};
+    std::vector<CURL*> idle_handles;
+    // Handles that offered credentials: libcurl remembers a scheme that worked
+    // and would send it unasked on the next request, so they are reset before
+    // being used again and every request waits to be asked.
+    std::vector<CURL*> handles_to_reset;
+    std::string ca_pem; // system bundle plus the extra authority, when there is one
 
     std::string user_name;
     std::string password;
     std::string credentials_root; // "" when the run has no credentials
-    // libcurl remembers a scheme that worked and would send it unasked on the
-    // next request; a reset forgets it, so every request waits to be asked.
-    bool forget_authentication = false;
-    std::string ca_pem; // system bundle plus the extra authority, when there is one
-
-    // State of the transfer in progress, read by the callbacks.
-    std::string body;
-    std::size_t body_limit = 0;
-    Clock::time_point last_activity;
-    Abort abort = Abort::none;
 
     explicit Impl(TransferSettings s) : settings(std::move(s)) {
-        easy = curl_easy_init();
         multi = curl_multi_init();
-        if (easy && !settings.extra_ca_file.empty())
+        if (!settings.extra_ca_file.empty())
             ca_pem = system_and_extra_authorities();
-        if (easy)
-            configure_easy();
     }
 
     ~Impl() {
-        if (easy)
+        for (CURL* easy : idle_handles)
             curl_easy_cleanup(easy);
         if (multi)
             curl_multi_cleanup(multi);
@@ -77,53 +84,56 @@ struct CurlTransfer::Impl {
     Impl& operator=(const Impl&) = delete;
 
     static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
-        auto* self = static_cast<Impl*>(user);
+        auto* request = static_cast<Request*>(user);
         const std::size_t n = size * count;
-        self->last_activity = Clock::now();
-        // Refuse as soon as the limit is passed rather than after buffering it all.
-        if (self->body.size() + n > self->body_limit) {
-            self->abort = Abort::too_large;
+        // A redirect's own body is of no interest; the final answer's is.
+        long status = 0;
+        curl_easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &status);
+        if (is_redirect(status))
+            return n;
+        // Refuse as soon as the limit is passed rather than after receiving it all.
+        if (request->received + n > request->limit) {
+            request->abort = Abort::too_large;
             return 0;
         }
-        if (self->body.empty())
-            self->reserve_announced_length();
-        self->body.append(data, n);
+        request->received += n;
+        if (request->sink) {
+            if (!request->sink->write(std::string_view(data, n))) {
+                request->abort = Abort::refused_by_sink;
+                return 0;
+            }
+            return n;
+        }
+        std::string& body = request->result.body;
+        // Sizing a page once from its announced length saves the copies of a
+        // growing buffer.
+        if (body.empty()) {
+            curl_off_t announced = -1;
+            if (curl_easy_getinfo(request->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+                announced > 0)
+                body.reserve(std::min(static_cast<std::size_t>(announced), request->limit));
+        }
+        body.append(data, n);
         return n;
     }
 
-    // Sizing the body once from the announced length saves the copies of a
-    // growing buffer, which show up when thousands of images are fetched.
-    void reserve_announced_length() {
-        curl_off_t announced = -1;
-        if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK && announced > 0)
-            body.reserve(std::min(static_cast<std::size_t>(announced), body_limit));
-    }
-
-    static std::size_t on_header(char*, std::size_t size, std::size_t count, void* user) {
-        static_cast<Impl*>(user)->last_activity = Clock::now();
-        return size * count;
-    }
-
-    // Options that hold for every fetch, set once (and again after a reset) so
-    // that a fetch only changes its address, size limit and credentials.
-    void configure_easy() {
-        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_buffer);
+    // Options that hold for every fetch, set when a handle is made and again
+    // after a reset.
+    void configure(CURL* easy) const {
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_USERAGENT, "Quillmoor/2.0");
-        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connect_timeout.count()));
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, settings.low_speed_bytes);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings.low_speed_time.count()));
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         // Most images arrive in one read instead of a dozen.
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::on_body);
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Impl::on_header);
-        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
         if (!ca_pem.empty()) {
-            curl_blob blob{ca_pem.data(), ca_pem.size(), CURL_BLOB_NOCOPY};
+            curl_blob blob{const_cast<char*>(ca_pem.data()), ca_pem.size(), CURL_BLOB_COPY};
             curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
         }
     }
@@ -133,9 +143,12 @@ struct CurlTransfer::Impl {
     std::string system_and_extra_authorities() const {
         std::string pem;
 #if LIBCURL_VERSION_NUM >= 0x075400
-        const char* system_bundle = nullptr;
-        if (curl_easy_getinfo(easy, CURLINFO_CAINFO, &system_bundle) == CURLE_OK && system_bundle)
-            pem = read_whole_file(system_bundle);
+        if (CURL* probe = curl_easy_init()) {
+            const char* system_bundle = nullptr;
+            if (curl_easy_getinfo(probe, CURLINFO_CAINFO, &system_bundle) == CURLE_OK && system_bundle)
+                pem = read_whole_file(system_bundle);
+            curl_easy_cleanup(probe);
+        }
 #endif
         if (!pem.empty() && pem.back() != '\n')
             pem += '\n';
@@ -143,18 +156,36 @@ struct CurlTransfer::Impl {
         return pem;
     }
 
+    CURL* take_handle() {
+        if (!idle_handles.empty()) {
+            CURL* easy = idle_handles.back();
+            idle_handles.pop_back();
+            return easy;
+        }
+        CURL* easy = curl_easy_init();
+        if (easy)
+            configure(easy);
+        return easy;
+    }
+
+    void give_back(CURL* easy) {
+        const auto offered = std::find(handles_to_reset.begin(), handles_to_reset.end(), easy);
+        if (offered != handles_to_reset.end()) {
+            handles_to_reset.erase(offered);
+            curl_easy_reset(easy);
+            configure(easy);
+        }
+        idle_handles.push_back(easy);
+    }
+
     // Credentials go only to the start site: a hop to another host, port or
     // scheme gets none. With two schemes allowed, libcurl waits for the
     // server's challenge before sending anything.
-    void choose_credentials(const std::string& address) {
-        if (forget_authentication) {
-            curl_easy_reset(easy);
-            configure_easy();
-            forget_authentication = false;
-        }
+    void choose_credentials(CURL* easy, const std::string& address) {
         const bool offer = !credentials_root.empty() && m_qmr::url_racine(address) == credentials_root;
         if (offer) {
-            forget_authentication = true;
+            if (std::find(handles_to_reset.begin(), handles_to_reset.end(), easy) == handles_to_reset.end())
+                handles_to_reset.push_back(easy);
             curl_easy_setopt(easy, CURLOPT_USERNAME, user_name.c_str());
             curl_easy_setopt(easy, CURLOPT_PASSWORD, password.c_str());
             curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST));
@@ -165,107 +196,144 @@ struct CurlTransfer::Impl {
         }
     }
 
-    static FetchResult failure(std::string why) {
-        FetchResult result;
-        result.error = std::move(why);
-        return result;
-    }
-
-    // Runs one request on the multi handle in slices of at most 50 ms, yielding
-    // between them. Returns libcurl's outcome or CURLE_ABORTED_BY_CALLBACK.
-    CURLcode run_one_request() {
+    /// Sends the request for the hop in `request.address`; false when libcurl
+    /// refuses it, and the request is then finished.
+    bool send(Request& request) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(request.deadline - Clock::now());
+        if (left.count() <= 0)
+            return finish_with_error(request,
+                                     "no answer within " + std::to_string(settings.total_timeout.count()) + " ms");
+        CURL* easy = request.easy;
+        request.abort = Abort::none;
+        request.error_buffer[0] = '\0';
+        request.received = 0;
+        request.result.body.clear();
+        choose_credentials(easy, request.address);
+        const std::string wire_address = m_qmr::encoded_address(request.address);
+        curl_easy_setopt(easy, CURLOPT_URL, wire_address.c_str());
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, request.error_buffer);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &request);
+        curl_easy_setopt(easy, CURLOPT_PRIVATE, &request);
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.limit));
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
+        // Pages may come compressed (what counts against their limit is what
+        // they inflate to); images are asked for as they are, since they would
+        // gain nothing and a sink must see the bytes of the file.
+        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, request.sink ? nullptr : "");
         if (curl_multi_add_handle(multi, easy) != CURLM_OK)
-            return CURLE_FAILED_INIT;
-        CURLcode outcome = CURLE_OK;
-        for (;;) {
-            int running = 0;
-            if (curl_multi_perform(multi, &running) != CURLM_OK) {
-                outcome = CURLE_FAILED_INIT;
-                break;
-            }
-            bool done = false;
-            int queued = 0;
-            while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-                if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
-                    outcome = message->data.result;
-                    done = true;
-                }
-            }
-            if (done)
-                break;
-            if (Clock::now() - last_activity > settings.stall_timeout) {
-                abort = Abort::stalled;
-                outcome = CURLE_ABORTED_BY_CALLBACK;
-                break;
-            }
-            curl_multi_poll(multi, nullptr, 0, kPollSliceMs, nullptr);
-            if (yield_hook && !yield_hook()) {
-                abort = Abort::cancelled;
-                outcome = CURLE_ABORTED_BY_CALLBACK;
-                break;
-            }
-        }
-        // Removing a finished handle keeps its connection in the multi handle's
-        // cache for the next fetch; an unfinished one is closed.
-        curl_multi_remove_handle(multi, easy);
-        return outcome;
+            return finish_with_error(request, "the transfer could not be started");
+        return true;
     }
 
-    std::string error_text(CURLcode code) const {
-        switch (abort) {
+    bool finish_with_error(Request& request, std::string why) {
+        request.result = FetchResult{};
+        request.result.error = std::move(why);
+        request.finished = true;
+        return false;
+    }
+
+    std::string error_text(const Request& request, CURLcode code) const {
+        switch (request.abort) {
         case Abort::too_large:
-            return "body larger than " + std::to_string(body_limit) + " bytes";
-        case Abort::stalled:
-            return "nothing received for " + std::to_string(settings.stall_timeout.count()) + " ms";
+            return "body larger than " + std::to_string(request.limit) + " bytes";
+        case Abort::refused_by_sink:
+            return "the body could not be stored";
         case Abort::cancelled:
             return "cancelled";
         case Abort::none:
             break;
         }
+        if (code == CURLE_FILESIZE_EXCEEDED)
+            return "body larger than " + std::to_string(request.limit) + " bytes";
         std::string text = curl_easy_strerror(code);
-        if (error_buffer[0] != '\0')
-            text += std::string(": ") + error_buffer;
+        if (request.error_buffer[0] != '\0')
+            text += std::string(": ") + request.error_buffer;
         return text;
     }
 
-    FetchResult fetch(const std::string& address, std::size_t limit) {
-        if (!easy || !multi)
-            return failure("the transfer could not be initialised");
-        body_limit = limit;
-        std::string current = address;
-        // Redirects are followed here rather than by libcurl so that credentials
-        // are decided again for every hop.
-        for (int redirects = 0;; ++redirects) {
-            body.clear();
-            abort = Abort::none;
-            error_buffer[0] = '\0';
-            last_activity = Clock::now();
-            choose_credentials(current); // first: it may reset the handle
-            curl_easy_setopt(easy, CURLOPT_URL, current.c_str());
-            curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limit));
-
-            const CURLcode code = run_one_request();
-            if (code != CURLE_OK) {
-                if (code == CURLE_FILESIZE_EXCEEDED)
-                    abort = Abort::too_large;
-                return failure(error_text(code));
-            }
-            long status = 0;
-            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-            const char* location = nullptr;
-            curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
-            if (!is_redirect(status) || !location || !*location) {
-                FetchResult result;
-                result.ok = true;
-                result.http_status = status;
-                result.body = std::move(body);
-                body.clear();
-                return result;
-            }
-            if (redirects >= settings.max_redirects)
-                return failure("more than " + std::to_string(settings.max_redirects) + " redirects");
-            current = location;
+    /// A hop has ended: the request is finished, or sent on to where the
+    /// server redirected it. Redirects are followed here rather than by
+    /// libcurl so that credentials are decided again for every hop.
+    void hop_done(Request& request, CURLcode code) {
+        curl_multi_remove_handle(multi, request.easy);
+        if (code != CURLE_OK) {
+            finish_with_error(request, error_text(request, code));
+            return;
         }
+        long status = 0;
+        curl_easy_getinfo(request.easy, CURLINFO_RESPONSE_CODE, &status);
+        const char* location = nullptr;
+        curl_easy_getinfo(request.easy, CURLINFO_REDIRECT_URL, &location);
+        if (!is_redirect(status) || !location || !*location) {
+            request.result.ok = true;
+            request.result.http_status = status;
+            request.finished = true;
+            return;
+        }
+        if (request.redirects >= settings.max_redirects) {
+            finish_with_error(request, "more than " + std::to_string(settings.max_redirects) + " redirects");
+            return;
+        }
+        ++request.redirects;
+        request.address = location;
+        send(request);
+    }
+
+    /// Runs the transfers in slices of at most 50 ms, yielding between them,
+    /// until `request` is finished. A false from the yield hook cancels it.
+    void run_until_finished(Request& request) {
+        while (!request.finished) {
+            int running = 0;
+            if (curl_multi_perform(multi, &running) != CURLM_OK) {
+                curl_multi_remove_handle(multi, request.easy);
+                finish_with_error(request, "the transfer failed");
+                return;
+            }
+            int queued = 0;
+            while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+                if (message->msg != CURLMSG_DONE)
+                    continue;
+                void* owner = nullptr;
+                curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &owner);
+                hop_done(*static_cast<Request*>(owner), message->data.result);
+            }
+            if (request.finished)
+                return;
+            curl_multi_poll(multi, nullptr, 0, kPollSliceMs, nullptr);
+            if (yield_hook && !yield_hook()) {
+                // Removing an unfinished handle closes its connection.
+                curl_multi_remove_handle(multi, request.easy);
+                request.abort = Abort::cancelled;
+                finish_with_error(request, "cancelled");
+                return;
+            }
+        }
+    }
+
+    FetchResult fetch(const std::string& address, std::size_t limit, BodySink* sink) {
+        if (!multi)
+            return failed("the transfer could not be initialised");
+        Request request;
+        request.owner = this;
+        request.easy = take_handle();
+        if (!request.easy)
+            return failed("the transfer could not be initialised");
+        request.address = address;
+        request.limit = limit;
+        request.sink = sink;
+        request.deadline = Clock::now() + settings.total_timeout;
+        if (send(request))
+            run_until_finished(request);
+        // Removing a finished handle keeps its connection in the multi
+        // handle's cache for the next fetch.
+        give_back(request.easy);
+        return std::move(request.result);
+    }
+
+    static FetchResult failed(std::string why) {
+        FetchResult result;
+        result.error = std::move(why);
+        return result;
     }
 };
 
@@ -288,11 +356,11 @@ void CurlTransfer::set_credentials(const std::string& user_name, const std::stri
 }
 
 FetchResult CurlTransfer::fetch_text(const std::string& address) {
-    return impl_->fetch(address, impl_->settings.max_text_bytes);
+    return impl_->fetch(address, impl_->settings.max_text_bytes, nullptr);
 }
 
-FetchResult CurlTransfer::fetch_bytes(const std::string& address) {
-    return impl_->fetch(address, impl_->settings.max_image_bytes);
+FetchResult CurlTransfer::fetch_bytes(const std::string& address, BodySink& sink) {
+    return impl_->fetch(address, impl_->settings.max_image_bytes, &sink);
 }
 
 void CurlTransfer::set_yield_hook(YieldHook hook) {

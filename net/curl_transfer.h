@@ -6,24 +6,32 @@
 #include <memory>
 #include <string>
 
-/// Limits of the libcurl transfer. The defaults are the program's; tests
-/// shorten the time-outs.
+/// Limits of the libcurl transfer, the one place where they are set. The
+/// defaults are the program's; tests shorten them.
 struct TransferSettings {
     std::chrono::milliseconds connect_timeout{30'000};
-    /// A transfer that receives nothing for this long fails.
-    std::chrono::milliseconds stall_timeout{60'000};
+    /// A fetch that averages fewer than `low_speed_bytes` a second over
+    /// `low_speed_time` fails: a server that stalls, or sends a byte now and then.
+    long low_speed_bytes = 1024;
+    std::chrono::seconds low_speed_time{30};
+    /// No fetch lasts longer than this, its redirects included.
+    std::chrono::milliseconds total_timeout{10 * 60'000};
+    /// A page's limit counts the bytes after decompression, so that a small
+    /// compressed answer cannot inflate without end.
     std::size_t max_text_bytes = 32u << 20;
-    std::size_t max_image_bytes = 1u << 30;
+    std::size_t max_image_bytes = 256u << 20;
     int max_redirects = 10;
     /// Extra certificate authority file (PEM) trusted besides the system's
     /// store. Empty: the system's store only. Certificates are always checked.
     std::string extra_ca_file;
 };
 
-/// InternetTransfer over libcurl: one reused handle (keep-alive), redirects
-/// followed by hand so that credentials never leave the start site, Basic and
-/// Digest authentication, the usual proxy variables, and waits of at most
-/// 50 ms between which the yield hook runs.
+/// InternetTransfer over libcurl: connections kept alive and reused,
+/// redirects followed by hand so that credentials never leave the start site,
+/// Basic and Digest authentication, the usual proxy variables, addresses
+/// percent-encoded where they must be, and waits of at most 50 ms between
+/// which the yield hook runs. Pages may come compressed; images are asked for
+/// as they are and go straight to their sink.
 /// curl_global_init must have been called once (main does it).
 class CurlTransfer final : public InternetTransfer {
 public:
@@ -35,7 +43,7 @@ public:
     void set_credentials(const std::string& user_name, const std::string& password,
                          const std::string& start_address) override;
     FetchResult fetch_text(const std::string& address) override;
-    FetchResult fetch_bytes(const std::string& address) override;
+    FetchResult fetch_bytes(const std::string& address, BodySink& sink) override;
     void set_yield_hook(YieldHook hook) override;
 
 private:

@@ -28,6 +28,10 @@ std::string directory_of(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string name_of(const std::string& path) {
+    return path.substr(path.find_last_of('/') + 1);
+}
+
 std::string random_suffix() {
     static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     thread_local std::minstd_rand engine(
@@ -50,52 +54,82 @@ void flush_directory(const std::string& directory) {
 
 } // namespace
 
-std::string write_file_atomically(const std::string& path, std::string_view bytes, Durability durability, mode_t mode) {
-    const std::string directory = directory_of(path);
-    const std::string name = path.substr(path.find_last_of('/') + 1);
-    if (name.empty())
-        return describe("cannot write", path, EISDIR);
+std::string temporary_prefix(std::string_view file_name) {
+    return "." + std::string(file_name.substr(0, max_prefix_length)) + ".";
+}
 
-    // The temporary name starts with a dot so that a file manager or a
-    // wildcard in the destination does not pick it up while it is written.
+std::string TemporaryFile::create(const std::string& final_path, mode_t mode) {
+    discard();
+    const std::string name = name_of(final_path);
+    if (name.empty())
+        return describe("cannot write", final_path, EISDIR);
     // open() with O_EXCL and the asked mode, rather than mkstemp's 0600 fixed
     // up afterwards: that would need the umask, which can only be read by
-    // changing it for the whole process.
-    const std::string prefix = directory + "/." + name.substr(0, max_prefix_length) + ".";
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; fd < 0; ++attempt) {
-        if (attempt == max_attempts)
-            return describe("cannot create a temporary file beside", path, EEXIST);
-        temporary = prefix + random_suffix();
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd < 0 && errno != EEXIST)
-            return describe("cannot create a temporary file beside", path, errno);
+    // changing it for the whole process. O_NOFOLLOW with O_EXCL: a link
+    // planted under the temporary name is never followed.
+    const std::string prefix = directory_of(final_path) + "/" + temporary_prefix(name);
+    for (int attempt = 0; attempt < max_attempts; ++attempt) {
+        std::string candidate = prefix + random_suffix();
+        fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd_ >= 0) {
+            path_ = std::move(candidate);
+            write_error_ = 0;
+            return {};
+        }
+        if (errno != EEXIST)
+            return describe("cannot create a temporary file beside", final_path, errno);
     }
+    return describe("cannot create a temporary file beside", final_path, EEXIST);
+}
 
-    auto fail = [&](const char* what, int error) {
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return describe(what, path, error);
-    };
+bool TemporaryFile::write(std::string_view bytes) {
+    if (fd_ < 0 || write_error_ != 0)
+        return false;
+    if (write_all(fd_, bytes))
+        return true;
+    write_error_ = errno;
+    return false;
+}
 
-    if (!write_all(fd, bytes))
-        return fail("cannot write", errno);
-    if (durability == Durability::flush_to_disk && ::fsync(fd) != 0)
-        return fail("cannot flush", errno);
-    if (::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return describe("cannot write", path, error);
+std::string TemporaryFile::commit(const std::string& final_path, Durability durability) {
+    if (fd_ < 0)
+        return describe("cannot write", final_path, EBADF);
+    int error = write_error_;
+    if (error == 0 && durability == Durability::flush_to_disk && ::fsync(fd_) != 0)
+        error = errno;
+    // close() reports what a network file system could not write.
+    if (::close(fd_) != 0 && error == 0)
+        error = errno;
+    fd_ = -1;
+    if (error == 0 && ::rename(path_.c_str(), final_path.c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        discard();
+        return describe("cannot write", final_path, error);
     }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return describe("cannot replace", path, error);
-    }
+    path_.clear();
     if (durability == Durability::flush_to_disk)
-        flush_directory(directory);
+        flush_directory(directory_of(final_path));
     return {};
+}
+
+void TemporaryFile::discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!path_.empty()) {
+        ::unlink(path_.c_str());
+        path_.clear();
+    }
+}
+
+std::string write_file_atomically(const std::string& path, std::string_view bytes, Durability durability, mode_t mode) {
+    TemporaryFile file;
+    if (std::string failure = file.create(path, mode); !failure.empty())
+        return failure;
+    file.write(bytes);
+    return file.commit(path, durability);
 }
 
 bool write_all(int fd, std::string_view bytes) {

@@ -7,15 +7,53 @@
 /// How far a replacement must go before the rename.
 enum class Durability { none, flush_to_disk };
 
-/// Writes `bytes` to `path` through a temporary file in the same directory,
-/// renamed into place, so that no reader ever sees a partial file under
-/// `path` and a failure leaves the old file whole. The temporary file is
-/// removed after any failure. With Durability::flush_to_disk the data and
-/// the directory entry are flushed before and after the rename.
-/// `mode` is the new file's permission bits (subject to the umask).
-/// Returns "" on success, else a description of what failed.
+/// A file written under a temporary name in the directory of its final path,
+/// then renamed into place in one step, so that no reader ever sees a partial
+/// file under the final name and a failure leaves the old file whole. The
+/// temporary name starts with a dot, so that a file manager or a wildcard does
+/// not pick it up while it is written. Removed unless committed.
+class TemporaryFile {
+public:
+    TemporaryFile() = default;
+    ~TemporaryFile() { discard(); }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    /// Creates the temporary file beside `final_path`, with permission bits
+    /// `mode` (subject to the umask). Returns "" on success, else what failed.
+    std::string create(const std::string& final_path, mode_t mode);
+
+    /// Appends bytes. False, with the reason kept for commit(), when the
+    /// system refuses (a full disk, a size limit).
+    bool write(std::string_view bytes);
+
+    /// Flushes (as asked), closes and renames the file to `final_path`, which
+    /// must lie in the same directory as the path given to create(). Returns
+    /// "" on success; else the temporary file is gone and the reason returned.
+    std::string commit(const std::string& final_path, Durability durability);
+
+    /// Closes and removes the temporary file, if there is one.
+    void discard();
+
+    bool is_open() const { return fd_ >= 0; }
+    const std::string& path() const { return path_; }
+
+private:
+    int fd_ = -1;
+    int write_error_ = 0;
+    std::string path_;
+};
+
+/// Writes `bytes` to `path` through a TemporaryFile. With
+/// Durability::flush_to_disk the data and the directory entry are flushed
+/// before and after the rename. Returns "" on success, else a description of
+/// what failed; the old file is then untouched and no temporary file is left.
 std::string write_file_atomically(const std::string& path, std::string_view bytes, Durability durability,
                                   mode_t mode = 0644);
+
+/// The name prefix of the temporary files made for `file_name`: "." + a
+/// prefix of the name + ".", followed in each file by six random characters.
+std::string temporary_prefix(std::string_view file_name);
 
 /// Writes every byte to the open file `fd`, going on after interruptions.
 /// False, with errno set, when the system refuses.

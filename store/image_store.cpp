@@ -2,6 +2,8 @@
 
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 #include "net/address.h"
 #include "net/internet_transfer.h"
@@ -51,15 +53,18 @@ bool stays_inside(std::string_view relative) {
     return true;
 }
 
-/// Creates, one level at a time from the left (the host before its
-/// directories under the tree layout), every level of `directory` (ending in
-/// "/") that names nothing yet. False when a creation fails.
-bool make_directory_path(const std::string& directory) {
+/// Creates every level of the absolute `directory` that names nothing yet,
+/// from the left, and appends each one made to `created`. False when a
+/// creation fails.
+bool make_directory_path(const std::string& directory, std::vector<std::string>& created) {
     std::string level;
     for (auto slash = directory.find('/', 1); slash != std::string::npos; slash = directory.find('/', slash + 1)) {
         level.assign(directory, 0, slash);
-        if (!exists(level) && ::mkdir(level.c_str(), 0777) != 0)
+        if (exists(level))
+            continue;
+        if (::mkdir(level.c_str(), 0777) != 0)
             return false;
+        created.push_back(level);
     }
     return true;
 }
@@ -69,9 +74,10 @@ char ascii_lower(char c) {
 }
 
 /// True for a short body holding "404", "405" or "html" in any case: what a
-/// server sends instead of the image.
-bool looks_like_error_page(std::string_view body) {
-    if (body.size() > error_page_limit)
+/// server sends instead of the image. `head` holds the first bytes of a body
+/// of `size` bytes.
+bool looks_like_error_page(std::string_view body, std::size_t size) {
+    if (size > error_page_limit)
         return false;
     for (auto at = body.find("40"); at != std::string_view::npos && at + 2 < body.size(); at = body.find("40", at + 1))
         if (body[at + 2] == '4' || body[at + 2] == '5')
@@ -99,6 +105,12 @@ std::string first_free_version(const std::string& directory, std::string_view na
     return {};
 }
 
+constexpr ImageCopy written{image_written, CopyFailure::none};
+constexpr ImageCopy left_alone{image_not_written, CopyFailure::none};
+constexpr ImageCopy refused_by_server{image_not_written, CopyFailure::server};
+constexpr ImageCopy network_failure{image_failed, CopyFailure::network};
+constexpr ImageCopy disk_failure{image_failed, CopyFailure::disk};
+
 } // namespace
 
 std::string url_arbre(std::string_view address) {
@@ -113,67 +125,151 @@ std::string chemin_local(std::string_view text) {
     return std::string(text);
 }
 
-int copie_image(InternetTransfer& transfer, std::string_view address, std::string_view destination, int existing_policy,
-                int layout) {
-    return copy_image(transfer, address, destination, existing_policy, layout).result;
+std::optional<ImagePlace> image_place(std::string_view address, std::string_view destination, int layout) {
+    // An empty destination would mean the file-system root. A NUL would
+    // silently cut the path that the system sees.
+    if (trim_spaces_view(destination).empty() || destination.find('\0') != std::string_view::npos ||
+        address.find('\0') != std::string_view::npos)
+        return std::nullopt;
+    ImagePlace place;
+    // The address as a resolver would fetch it: "a/../b" is "b", and ".."
+    // never climbs above the site, so that the tree stays under the host.
+    place.address = without_dot_segments(trim_spaces(address));
+    place.root.assign(destination);
+    if (place.root.back() != '/')
+        place.root += '/';
+    place.name = url_nom_fichier(place.address);
+    if (place.name.empty() || place.name == "." || place.name == "..")
+        return std::nullopt;
+    // Any layout but the tree is taken as flat: the destination itself.
+    if (layout == tree_layout) {
+        place.tree = chemin_local(url_arbre(place.address));
+        if (!stays_inside(place.tree))
+            return std::nullopt;
+    }
+    return place;
+}
+
+std::string ImagePlace::directory() const {
+    return root + tree;
+}
+
+ImageTarget choose_target(const ImagePlace& place, int existing_policy) {
+    std::string path = place.directory() + place.name;
+    if (!is_regular_file(path))
+        return {ImageTarget::Decision::fetch, std::move(path)};
+    if (existing_policy == leave_existing)
+        return {ImageTarget::Decision::leave, {}};
+    if (existing_policy == new_version) {
+        path = first_free_version(place.directory(), place.name);
+        if (path.empty())
+            return {ImageTarget::Decision::leave, {}};
+    }
+    // Policy 2, and any value but 1 and 3, replaces the file.
+    return {ImageTarget::Decision::fetch, std::move(path)};
+}
+
+ImageDownload::~ImageDownload() {
+    abandon();
+}
+
+bool ImageDownload::open(const ImagePlace& place) {
+    abandon();
+    // The destination itself is the user's choice and may be a link; the
+    // levels of the tree under it must be real folders, so that a link
+    // planted there cannot lead the image out of the destination.
+    std::string level = place.root;
+    if (!is_directory(level)) {
+        if (!make_directory_path(level, created_))
+            return fail();
+    }
+    for (std::size_t start = 0; start < place.tree.size();) {
+        const auto slash = place.tree.find('/', start);
+        level.append(place.tree, start, slash + 1 - start);
+        start = slash + 1;
+        // Without its final "/", which would make lstat follow a link.
+        const std::string entry = level.substr(0, level.size() - 1);
+        struct stat info;
+        if (::lstat(entry.c_str(), &info) == 0) {
+            if (!S_ISDIR(info.st_mode))
+                return fail();
+            continue;
+        }
+        if (::mkdir(level.c_str(), 0777) != 0)
+            return fail();
+        created_.push_back(level);
+    }
+    if (!file_.create(level + place.name, 0666).empty())
+        return fail();
+    head_.clear();
+    size_ = 0;
+    failed_ = false;
+    return true;
+}
+
+bool ImageDownload::write(std::string_view bytes) {
+    if (head_.size() <= error_page_limit)
+        head_.append(bytes.substr(0, error_page_limit + 1 - head_.size()));
+    size_ += bytes.size();
+    if (!file_.write(bytes))
+        failed_ = true;
+    return !failed_;
+}
+
+ImageCopy ImageDownload::finish(const FetchResult& fetched, const std::string& path) {
+    if (!fetched.ok) {
+        abandon();
+        return failed_ ? disk_failure : network_failure;
+    }
+    // An empty body would wipe a good image under "replace".
+    if (fetched.http_status >= 400 || size_ == 0 || looks_like_error_page(head_, size_)) {
+        abandon();
+        return refused_by_server;
+    }
+    // No fsync: an image is cheap to fetch again.
+    if (!file_.commit(path, Durability::none).empty()) {
+        abandon();
+        return disk_failure;
+    }
+    created_.clear();
+    return written;
+}
+
+void ImageDownload::abandon() {
+    file_.discard();
+    // The folders made for this image alone go with it; one that another
+    // image has used since is not empty, and stays.
+    for (auto level = created_.rbegin(); level != created_.rend(); ++level)
+        ::rmdir(level->c_str());
+    created_.clear();
+}
+
+bool ImageDownload::fail() {
+    abandon();
+    failed_ = true;
+    return false;
 }
 
 ImageCopy copy_image(InternetTransfer& transfer, std::string_view address, std::string_view destination,
                      int existing_policy, int layout) {
-    constexpr ImageCopy written{image_written, CopyFailure::none};
-    constexpr ImageCopy left_alone{image_not_written, CopyFailure::none};
-    constexpr ImageCopy refused_by_server{image_not_written, CopyFailure::server};
-    constexpr ImageCopy network_failure{image_failed, CopyFailure::network};
-    constexpr ImageCopy disk_failure{image_failed, CopyFailure::disk};
-    // An empty destination would mean the file-system root.
-    if (trim_spaces_view(destination).empty() || destination.find('\0') != std::string_view::npos)
-        return disk_failure;
-    const std::string a = trim_spaces(address);
-    std::string directory(destination);
-    if (directory.back() != '/')
-        directory += '/';
-
     // Everything that could lead outside the destination is refused before
     // the first directory is made, so a refused address leaves no trace.
-    // A NUL would silently cut the path that the system sees.
-    const std::string name = url_nom_fichier(a);
-    if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos)
+    const std::optional<ImagePlace> place = image_place(address, destination, layout);
+    if (!place)
         return disk_failure;
-    std::string tree;
-    if (layout == tree_layout) {
-        tree = chemin_local(url_arbre(a));
-        if (tree.find('\0') != std::string::npos || !stays_inside(tree))
-            return disk_failure;
-    }
-    // Any other layout value is taken as flat: the destination itself.
-
-    // Usually every directory is there already: one stat instead of one per
-    // level. A destination that is missing (a fresh folder, a scheduled run
-    // after a clean-up) is created, as any directory is when first needed.
-    directory += tree;
-    if (!is_directory(directory) && !make_directory_path(directory))
+    const ImageTarget target = choose_target(*place, existing_policy);
+    if (target.decision == ImageTarget::Decision::leave)
+        return left_alone;
+    ImageDownload download;
+    if (!download.open(*place))
         return disk_failure;
+    const FetchResult fetched = transfer.fetch_bytes(place->address, download);
+    return download.finish(fetched, target.path);
+}
 
-    std::string path = directory + name;
-    if (is_regular_file(path)) {
-        if (existing_policy == leave_existing)
-            return left_alone;
-        if (existing_policy == new_version) {
-            path = first_free_version(directory, name);
-            if (path.empty())
-                return left_alone;
-        }
-    }
-
-    const FetchResult fetched = transfer.fetch_bytes(a);
-    if (!fetched.ok)
-        return network_failure;
-    // An empty body would wipe a good image under "replace".
-    if (fetched.http_status >= 400 || fetched.body.empty() || looks_like_error_page(fetched.body))
-        return refused_by_server;
-    // Through a temporary file: no partial image ever carries the name, and a
-    // replaced image is swapped in one step. No fsync: an image is cheap to fetch again.
-    return write_file_atomically(path, fetched.body, Durability::none).empty() ? written : disk_failure;
+int copie_image(InternetTransfer& transfer, std::string_view address, std::string_view destination, int existing_policy,
+                int layout) {
+    return copy_image(transfer, address, destination, existing_policy, layout).result;
 }
 
 } // namespace m_qmr

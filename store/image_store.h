@@ -1,9 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-class InternetTransfer;
+#include "net/internet_transfer.h"
+#include "store/atomic_file.h"
 
 /// What to do with an image whose file is already there.
 enum ExistingPolicy : int { leave_existing = 1, replace_existing = 2, new_version = 3 };
@@ -31,6 +34,61 @@ enum class CopyFailure {
 struct ImageCopy {
     int result = -1;
     CopyFailure failure = CopyFailure::none;
+};
+
+/// Where an image goes, worked out from its address, the destination and the
+/// layout before anything is fetched.
+struct ImagePlace {
+    std::string address; ///< trimmed, its dot segments resolved: what is fetched
+    std::string root;    ///< the destination, ending in "/"
+    std::string tree;    ///< under the tree layout, "host/dir/…/"; else ""
+    std::string name;    ///< the file name, as the address writes it
+    std::string directory() const;
+};
+
+/// The place of an image, or nothing when its address names no file or would
+/// lead outside the destination.
+std::optional<ImagePlace> image_place(std::string_view address, std::string_view destination, int layout);
+
+/// What the policy for images already present makes of a place, as things
+/// stand on disk now.
+struct ImageTarget {
+    enum class Decision { leave, fetch };
+    Decision decision;
+    std::string path; ///< when fetched: the file to write, a "-vN" name under policy 3
+};
+
+ImageTarget choose_target(const ImagePlace& place, int existing_policy);
+
+/// An image body on its way to disk: a temporary file in the image's folder,
+/// made with the folders it needs, with the first bytes kept aside for the
+/// error-page test. finish() renames it into place or drops it; whatever is
+/// not finished is dropped, with the folders made for it.
+class ImageDownload final : public BodySink {
+public:
+    ImageDownload() = default;
+    ~ImageDownload() override;
+    ImageDownload(const ImageDownload&) = delete;
+    ImageDownload& operator=(const ImageDownload&) = delete;
+
+    /// Makes the missing folders of `place` and the temporary file; false
+    /// when the disk refuses, or a level of the tree is not a real folder.
+    bool open(const ImagePlace& place);
+    bool write(std::string_view bytes) override;
+    /// Ends the download that `fetched` describes: written to `path` (in the
+    /// folder of the place opened), or refused and dropped.
+    ImageCopy finish(const FetchResult& fetched, const std::string& path);
+    /// Drops the temporary file and the folders made for it.
+    void abandon();
+
+private:
+    bool fail();
+
+    TemporaryFile file_;
+    std::string head_;
+    std::size_t size_ = 0;
+    bool failed_ = false;
+    std::vector<std::string> created_;
 };
 
 /// Downloads one image and writes it under `destination`: 1 written, 0 not

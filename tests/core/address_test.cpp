@@ -33,6 +33,18 @@ TEST(AddressTest, Helpers) {
         {url_absolue("http://host/a/b/c.html", "../p/../x.gif"), "http://host/a/p/../x.gif"},
         {url_absolue("https://host:8080/a", "//cdn:81/x.gif  "), "https://cdn:81/x.gif"},
         {sans_fin_ligne("\ra\n\n b\t\r"), "a b\t"},
+        // On the wire: what cannot stand in an address is escaped once, the host never.
+        {encoded_address("http://hé te/my pic.gif?q=a b#x y"), "http://hé te/my%20pic.gif?q=a%20b#x%20y"},
+        {encoded_address("http://h/%41%4g%/é\x01\x7f\"<>\\^`{|}"),
+         "http://h/%41%254g%25/%C3%A9%01%7F%22%3C%3E%5C%5E%60%7B%7C%7D"},
+        {encoded_address(encoded_address("http://h/a b%20c")), "http://h/a%20b%20c"},
+        {encoded_address("http://h:81/?&=+$,;:@!*'()[]~"), "http://h:81/?&=+$,;:@!*'()[]~"},
+        // Dot segments resolved as a resolver does, never above the root.
+        {without_dot_segments("http://h/a/b/../../../tmp/./x.jpg"), "http://h/tmp/x.jpg"},
+        {without_dot_segments("http://h/a/./b/.."), "http://h/a/"},
+        {without_dot_segments("http://h/a//b/.?x=../y"), "http://h/a//b/?x=../y"},
+        {without_dot_segments("http://h"), "http://h"},
+        {without_dot_segments("http://h/.."), "http://h/"},
     };
     for (const auto& [got, expected] : cases)
         EXPECT_EQ(got, expected);

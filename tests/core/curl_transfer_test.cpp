@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/fake_transfer.h"
+#include "support/fault_server.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
 
@@ -32,7 +34,9 @@ void serve_protected(TestServer& site, std::atomic<int>& authorized) {
 }
 
 // The start site and another one (both started by serve_protected), and a
-// transfer that takes 1000 text bytes at most and gives up after 300 ms of silence.
+// transfer that takes 1000 text bytes and 5000 image bytes at most, gives up
+// on a fetch slower than one byte a second over a second, and on any fetch
+// after two seconds.
 class CurlTransferTest : public testing::Test {
 protected:
     CurlTransferTest() {
@@ -45,6 +49,7 @@ protected:
             if (n == 0)
                 return r.set_content("arrived", "text/plain");
             r.set_redirect(q.has_param("to") ? q.get_param_value("to") : std::to_string(n - 1), n % 2 ? 301 : 307);
+            r.set_content("moved", "text/html");
         });
         // /sized/N sends N zero bytes with their length, /chunked/N without, /half/N then waits for the gate.
         server.Get(R"(/(sized|chunked|half)/(\d+))", [this](const auto& q, auto& r) {
@@ -58,6 +63,12 @@ protected:
             });
         });
         server.Get("/port", [](const auto& q, auto& r) { r.set_content(std::to_string(q.remote_port), "-"); });
+        // What the request asked for: its target as it came on the wire, and the encodings it accepts.
+        server.Get(R"(/asked/.*)", [](const auto& q, auto& r) {
+            const bool compressed = q.get_header_value("Accept-Encoding").find("gzip") != std::string::npos;
+            r.set_content(q.target + (compressed ? " gzip" : ""), "-");
+        });
+        serve_faults(site, gate);
         serve_protected(site, authorized_at_site);
         serve_protected(other, authorized_at_other);
     }
@@ -66,12 +77,19 @@ protected:
     std::atomic<bool> gate = false;
     std::atomic<int> authorized_at_site = 0, authorized_at_other = 0;
     TestServer site, other;
-    CurlTransfer transfer{{.stall_timeout = 300ms, .max_text_bytes = 1000, .extra_ca_file = {}}};
+    CurlTransfer transfer{{.low_speed_bytes = 1,
+                           .low_speed_time = 1s,
+                           .total_timeout = 2s,
+                           .max_text_bytes = 1000,
+                           .max_image_bytes = 5000,
+                           .extra_ca_file = {}}};
 };
 
 // A whole answer comes back with its status, whatever that is; anything short
-// of one fails with a reason and no body, so a cut-off body never passes.
+// of one fails with a reason, so a cut-off body never passes. Pages come in the
+// result, images through a sink, and neither is held beyond its limit.
 TEST_F(CurlTransferTest, ReturnsWholeAnswersOnly) {
+    const std::string bomb = site.url("/gzip/1000000");            // 1 MB of zeros, a kilobyte on the wire
     using Case = std::tuple<std::string, bool, long, std::string>; // address, as bytes, status (0: fails), body
     for (const auto& [address, as_bytes, status, body] : {
              Case{site.url("/missing"), true, 404, "error 404"},
@@ -85,20 +103,37 @@ TEST_F(CurlTransferTest, ReturnsWholeAnswersOnly) {
              Case{site.url("/half/10"), true, 0, ""},
              Case{site.url("/hop/1?to=file:///etc/hostname"), false, 0, ""},
              Case{"http://127.0.0.1:1/", false, 0, ""},
+             Case{site.url("/hop/3"), true, 200, "arrived"}, // the redirects' own bodies are not the image
+             Case{site.url("/cut/100"), true, 0, ""},
+             Case{site.url("/endless"), true, 0, ""},
+             Case{site.url("/silent"), false, 0, ""}, // too slow
+             Case{site.url("/trickle"), true, 0, ""}, // fast enough, but never done
+             Case{site.url("/gzip/900"), false, 200, std::string(900, '\0')},
+             Case{bomb, false, 0, ""}, // the limit counts what the page inflates to
+             Case{site.url("/asked/my pic/é.gif?a=%41"), false, 200, "/asked/my%20pic/%C3%A9.gif?a=%41 gzip"},
+             Case{site.url("/asked/a.gif"), true, 200, "/asked/a.gif"}, // images are asked for as they are
          }) {
         SCOPED_TRACE(address + (as_bytes ? " as bytes" : " as text"));
-        const FetchResult result = as_bytes ? transfer.fetch_bytes(address) : transfer.fetch_text(address);
+        StringSink sink;
+        const FetchResult result = as_bytes ? transfer.fetch_bytes(address, sink) : transfer.fetch_text(address);
         EXPECT_EQ(result.ok, status != 0);
-        EXPECT_EQ(result.error.empty(), result.ok);
+        EXPECT_EQ(result.error.empty(), result.ok) << result.error;
         EXPECT_EQ(result.http_status, status);
-        EXPECT_EQ(result.body, body);
+        if (result.ok)
+            EXPECT_EQ(as_bytes ? sink.body : result.body, body);
+        EXPECT_TRUE(!as_bytes || result.body.empty());
+        EXPECT_LE(sink.body.size(), 5000u);
     }
 }
 
 TEST_F(CurlTransferTest, ReusesOneConnection) {
     const std::string port = site.url("/port"), first_client_port = transfer.fetch_text(port).body;
-    for (int i = 0; i < 50; ++i)
-        ASSERT_EQ((i % 2 ? transfer.fetch_bytes(port) : transfer.fetch_text(port)).body, first_client_port) << i;
+    for (int i = 0; i < 50; ++i) {
+        StringSink sink;
+        ASSERT_EQ(i % 2 ? (transfer.fetch_bytes(port, sink), sink.body) : transfer.fetch_text(port).body,
+                  first_client_port)
+            << i;
+    }
 }
 
 TEST_F(CurlTransferTest, OffersCredentialsOnlyToTheStartSite) {
@@ -121,13 +156,16 @@ TEST_F(CurlTransferTest, OffersCredentialsOnlyToTheStartSite) {
 }
 
 TEST_F(CurlTransferTest, YieldsWhileWaitingAndCancelsAtOnce) {
-    CurlTransfer patient; // no 300 ms limit
+    CurlTransfer patient; // no short limits
     int calls = 0;
+    StringSink sink;
     patient.set_yield_hook([&] { return ++calls < 3; });
-    EXPECT_FALSE(patient.fetch_bytes(site.url("/half/1")).ok);
+    EXPECT_FALSE(patient.fetch_bytes(site.url("/half/1"), sink).ok);
     EXPECT_EQ(calls, 3);
     patient.set_yield_hook([&, n = 0]() mutable { return ++n < 4 || (gate = true); }); // opens on the fourth call
-    EXPECT_EQ(patient.fetch_bytes(site.url("/half/1")).body, std::string(1, '\0'));
+    sink.body.clear();
+    EXPECT_TRUE(patient.fetch_bytes(site.url("/half/1"), sink).ok);
+    EXPECT_EQ(sink.body, std::string(1, '\0'));
 }
 
 TEST_F(CurlTransferTest, TrustsTheExtraAuthorityForItsAddressOnly) {

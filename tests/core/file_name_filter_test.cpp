@@ -32,7 +32,7 @@ TEST(FileNameFilterTest, ExcludeRowsFirstThenAnyActiveIncludeRow) {
     const std::tuple<std::string, bool, bool> cases[] = {
         {"photo1.JPG", true, true},  {" photo2.jpg ", true, true}, {"photo.gif", true, false},
         {"icon2 . gif", true, true}, {"z.jpeg", true, false},      {"ab.jpeg", true, false},
-        {".jpeg", true, true},       {"abc", false, false},
+        {".jpeg", true, true},       {"abc", false, false},        {"x.y.jpeg", true, true}, // the last "." splits
     };
     for (const auto& [file_name, taken_by_default, taken] : cases) {
         EXPECT_EQ(filtre_nom(file_name, inactive, inactive), taken_by_default) << file_name;

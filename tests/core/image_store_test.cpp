@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "net/address.h"
 #include "net/curl_transfer.h"
+#include "net/text.h"
 #include "support/fake_transfer.h"
+#include "support/fault_server.h"
 #include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
@@ -22,28 +26,34 @@ using Files = std::map<std::string, std::string>;
 // NUL and high bytes: an image is written as received, never as a C string.
 const std::string image_bytes("\xff\xd8\xff\xe0\0\x10JFIF\0\x01\x02\x80\xfe tail", 20);
 
-/// The destination is "dest" in a scratch folder, which shows anything written beside it.
+/// The destination is "dest" in a scratch folder, beside "outside", which
+/// shows anything written where it should not be.
 class ImageStoreTest : public ::testing::Test {
 protected:
-    /// An empty destination holding just `files`.
+    /// An empty destination holding just `files`; "outside" empty.
     void reset(const Files& files) {
-        fs::remove_all(dest_);
-        fs::create_directory(dest_);
+        for (const auto& folder : {dest_, outside_}) {
+            fs::remove_all(folder);
+            fs::create_directory(folder);
+        }
         for (const auto& [name, content] : files)
             write_file(dest_ + "/" + name, content);
     }
     /// The files under the destination, by relative name, with their contents.
     Files files() const {
-        EXPECT_EQ(list_directory(scratch_.path()), Names{"dest"});
+        EXPECT_EQ(list_directory(scratch_.path()), (Names{"dest", "outside"}));
+        EXPECT_EQ(list_directory(outside_), Names{});
         Files found;
         for (const auto& entry : fs::recursive_directory_iterator(dest_))
-            if (!entry.is_directory())
-                found[fs::relative(entry.path(), dest_).string()] = read_file(entry.path().string());
+            if (!entry.is_directory() || fs::is_empty(entry.path()))
+                found[entry.path().lexically_relative(dest_).string()] =
+                    entry.is_symlink() ? "-> " + fs::read_symlink(entry.path()).string() : read_file(entry.path());
         return found;
     }
 
     TempDir scratch_;
     const std::string dest_ = scratch_.file("dest");
+    const std::string outside_ = scratch_.file("outside");
     FakeTransfer transfer_;
 };
 
@@ -57,78 +67,109 @@ TEST(UrlArbreTest, CutsHostAndDirectories) {
 }
 
 TEST_F(ImageStoreTest, PlacesTheFileByLayoutCreatingAMissingDestination) {
-    const std::pair<int, std::string> cases[] = {{flat_layout, "a.jpg"}, {tree_layout, "h/photos/2007/a.jpg"}};
-    transfer_.serve("http://h/photos/2007/a.jpg", image_bytes);
-    for (const auto& [layout, expected] : cases)
-        for (const std::string ending : {"", "/", "/2026/site", "/2026/site/"}) {
-            SCOPED_TRACE(expected + ", destination ending in \"" + ending + "\"");
+    // Address, layout, where it lands under the destination; "" when it is refused unfetched.
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {" http://h/photos/2007/a.jpg ", flat_layout, "a.jpg"},
+        {"http://h/photos/2007/a.jpg", tree_layout, "h/photos/2007/a.jpg"},
+        {"http://h/a/b/../../../tmp/./x.jpg", tree_layout, "h/tmp/x.jpg"}, // ".." stops at the host
+        {"http://h/my pic.jpg", tree_layout, "h/my pic.jpg"},              // named as the page wrote it
+        {"http://h/img/..", tree_layout, ""},
+        {"http://../x.jpg", tree_layout, ""},
+    };
+    for (const auto& [address, layout, landed] : cases)
+        for (const std::string ending : {"", "/", "/2026/site"}) {
+            SCOPED_TRACE(address + ", destination ending in \"" + ending + "\"");
             reset({});
-            EXPECT_EQ(m_qmr::copie_image(transfer_, " http://h/photos/2007/a.jpg ", dest_ + ending, 2, layout),
-                      m_qmr::image_written);
-            EXPECT_EQ(files(), (Files{{(ending.size() > 1 ? "2026/site/" : "") + expected, image_bytes}}));
+            transfer_.serve(m_qmr::without_dot_segments(m_qmr::trim_spaces(address)), image_bytes);
+            const int result = m_qmr::copie_image(transfer_, address, dest_ + ending, 2, layout);
+            EXPECT_EQ(result, landed.empty() ? m_qmr::image_failed : m_qmr::image_written);
+            const std::string folder = ending.size() > 1 ? "2026/site/" : "";
+            const Files expected = landed.empty() ? Files{} : Files{{folder + landed, image_bytes}};
+            EXPECT_EQ(files(), expected);
         }
+    for (const std::string blank : {"", "   "})
+        EXPECT_EQ(m_qmr::copie_image(transfer_, "http://h/a.jpg", blank, 2, tree_layout), m_qmr::image_failed);
+    EXPECT_EQ(transfer_.images_fetched.size(), 3u * 4u) << "the refused ones were not fetched";
 }
 
 TEST_F(ImageStoreTest, AppliesThePolicyAndKeepsTheOldImageOnErrorPagesAndFailures) {
-    // "a.jpeg" holds "OLD", and `version` "V" when given; the body lands in `written`, or nowhere.
+    // "a.b.jpeg" holds "OLD", and `version` "V" when given; the body lands in `written`, or nowhere.
     const struct {
         const char* label;
         int policy, status, result; // status 0: the transfer fails
         std::string body, version, written;
         rlim_t size_limit = RLIM_INFINITY;
+        const char* path = "/a.b.jpeg";
     } cases[] = {
         {"leave, without a request", leave_existing, 200, 0, "NEW", "", ""},
-        {"replace", replace_existing, 200, 1, "NEW", "", "a.jpeg"},
-        {"first version", new_version, 200, 1, "NEW", "", "a-v1.jpeg"},
-        {"second version", new_version, 200, 1, "NEW", "a-v1.jpeg", "a-v2.jpeg"},
-        {"a gap filled first", new_version, 200, 1, "NEW", "a-v2.jpeg", "a-v1.jpeg"},
+        {"replace", replace_existing, 200, 1, "NEW", "", "a.b.jpeg"},
+        {"an empty policy replaces", 0, 200, 1, "NEW", "", "a.b.jpeg"},
+        {"an unknown policy replaces", 7, 200, 1, "NEW", "", "a.b.jpeg"},
+        {"first version, before the last dot", new_version, 200, 1, "NEW", "", "a.b-v1.jpeg"},
+        {"a gap filled first", new_version, 200, 1, "NEW", "a.b-v2.jpeg", "a.b-v1.jpeg"},
         {"404 as the last of 1025 bytes", replace_existing, 200, 0, std::string(1022, 'a') + "404", "", ""},
-        {"405 in 1026 bytes", replace_existing, 200, 1, std::string(1023, 'a') + "405", "", "a.jpeg"},
-        {"405 in a short body", replace_existing, 200, 0, "x405x", "", ""},
-        {"403 is no error page", replace_existing, 200, 1, "x403x", "", "a.jpeg"},
+        {"405 in 1026 bytes", replace_existing, 200, 1, std::string(1023, 'a') + "405", "", "a.b.jpeg"},
+        {"403 is no error page", replace_existing, 200, 1, "x403x", "", "a.b.jpeg"},
         {"html in mixed case", replace_existing, 200, 0, "<!DOCTYPE hTmL>", "", ""},
         {"404 status, large body", replace_existing, 404, 0, std::string(5000, 'a'), "", ""},
         {"empty body", replace_existing, 200, 0, "", "", ""},
         {"download failure", replace_existing, 0, -1, image_bytes, "", ""},
-        {"write failing part-way", replace_existing, 200, -1, image_bytes, "", "", image_bytes.size() / 2},
+        {"write failing part-way", replace_existing, 200, -1, std::string(50000, 'w'), "", "", 30000},
+        {"cut short", replace_existing, 200, -1, "", "", "", RLIM_INFINITY, "/cut/3000"},
+        {"endless", replace_existing, 200, -1, "", "", "", RLIM_INFINITY, "/endless"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        Files expected{{"a.jpeg", "OLD"}};
+        Files expected{{"a.b.jpeg", "OLD"}};
         if (!c.version.empty())
             expected[c.version] = "V";
         reset(expected);
         if (!c.written.empty())
             expected[c.written] = c.body;
         // Served for real over loopback, so that statuses and bodies come as libcurl hands them over.
+        std::atomic<bool> released = false;
         TestServer server;
         int requests = 0;
-        server.server().Get("/a.jpeg", [&](const httplib::Request&, httplib::Response& response) {
+        server.server().Get("/a.b.jpeg", [&](const httplib::Request&, httplib::Response& response) {
             ++requests;
             response.status = c.status;
             response.set_content(c.body, "image/jpeg");
         });
+        serve_faults(server, released);
         server.start();
-        const std::string address = c.status != 0 ? server.url("/a.jpeg") : "http://127.0.0.1:1/a.jpeg";
-        CurlTransfer transfer;
+        const std::string address = c.status != 0 ? server.url(c.path) : "http://127.0.0.1:1/a.b.jpeg";
+        CurlTransfer transfer({.max_image_bytes = 100'000, .extra_ca_file = {}});
         FileSizeLimit limit(c.size_limit);
-        EXPECT_EQ(m_qmr::copie_image(transfer, address, dest_, c.policy, flat_layout), c.result);
+        EXPECT_EQ(m_qmr::copie_image(transfer, address, dest_ + "/", c.policy, flat_layout), c.result);
+        released = true;
         EXPECT_EQ(files(), expected);
-        EXPECT_EQ(requests, c.policy == leave_existing || c.status == 0 ? 0 : 1);
+        EXPECT_EQ(requests, c.policy == leave_existing || c.status == 0 || c.path[1] != 'a' ? 0 : 1);
     }
 }
 
-TEST_F(ImageStoreTest, RefusesBeforeFetchingAnAddressLeadingOutsideOrAnEmptyDestination) {
+TEST_F(ImageStoreTest, NeverWritesThroughALinkNorLeavesTheFoldersOfAFailure) {
+    const std::string address = "http://h/sub/a.jpg";
+    transfer_.serve(address, image_bytes);
+    transfer_.serve("http://h/sub/missing.jpg", "<html>404</html>");
+    // The image's name is a link to a file outside: the link is replaced, its target untouched.
     reset({});
-    for (const std::string address : {"http://h/a/../../../x.jpg", "http://h/img/..", "http://../x.jpg"}) {
-        SCOPED_TRACE(address);
-        EXPECT_EQ(m_qmr::copie_image(transfer_, address, dest_, 2, tree_layout), m_qmr::image_failed);
-        EXPECT_EQ(list_directory(scratch_.path()), Names{"dest"});
-        EXPECT_EQ(list_directory(dest_), Names{});
-    }
-    for (const std::string blank : {"", "   "})
-        EXPECT_EQ(m_qmr::copie_image(transfer_, "http://h/a.jpg", blank, 2, tree_layout), m_qmr::image_failed);
-    EXPECT_TRUE(transfer_.images_fetched.empty());
+    write_file(outside_ + "/target", "KEEP");
+    fs::create_symlink(outside_ + "/target", dest_ + "/a.jpg");
+    EXPECT_EQ(m_qmr::copie_image(transfer_, address, dest_, replace_existing, flat_layout), m_qmr::image_written);
+    EXPECT_EQ(read_file(outside_ + "/target"), "KEEP");
+    EXPECT_EQ(fs::is_symlink(dest_ + "/a.jpg"), false);
+    fs::remove(outside_ + "/target");
+    // A folder of the tree is a link that leads outside: nothing is written through it.
+    reset({});
+    fs::create_directory_symlink(outside_, dest_ + "/h");
+    EXPECT_EQ(m_qmr::copy_image(transfer_, address, dest_, replace_existing, tree_layout).failure,
+              m_qmr::CopyFailure::disk);
+    EXPECT_EQ(files(), (Files{{"h", "-> " + outside_}}));
+    // An error page leaves neither a file nor the folders made for it.
+    reset({});
+    EXPECT_EQ(m_qmr::copy_image(transfer_, "http://h/sub/missing.jpg", dest_, 2, tree_layout).failure,
+              m_qmr::CopyFailure::server);
+    EXPECT_EQ(files(), Files{});
 }
 
 } // namespace

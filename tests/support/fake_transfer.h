@@ -23,7 +23,15 @@ public:
         credentials.push_back(user + ":" + password + "@" + start);
     }
     FetchResult fetch_text(const std::string& address) override { return answer(address, pages_fetched); }
-    FetchResult fetch_bytes(const std::string& address) override { return answer(address, images_fetched); }
+    FetchResult fetch_bytes(const std::string& address, BodySink& sink) override {
+        FetchResult result = answer(address, images_fetched);
+        // In two pieces, as a real body arrives; a refusal fails the fetch.
+        const std::string_view body = result.body;
+        if (result.ok && !(sink.write(body.substr(0, body.size() / 2)) && sink.write(body.substr(body.size() / 2))))
+            result = {false, 0, {}, "refused by the sink"};
+        result.body.clear();
+        return result;
+    }
     void set_yield_hook(YieldHook hook) override { hook_ = std::move(hook); }
 
     std::vector<std::string> credentials; ///< "user:password@start address", a call each
@@ -48,4 +56,16 @@ private:
     inline static const FetchResult failure{false, 0, {}, "unreachable"};
     std::map<std::string, std::deque<FetchResult>> answers_;
     YieldHook hook_;
+};
+
+/// A sink that keeps the whole body, for tests of fetch_bytes.
+class StringSink final : public BodySink {
+public:
+    bool write(std::string_view bytes) override {
+        body.append(bytes);
+        ++pieces;
+        return true;
+    }
+    std::string body;
+    int pieces = 0;
 };

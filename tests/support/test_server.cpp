@@ -11,7 +11,9 @@ TestServer::TestServer(const std::string& certificate_file, const std::string& k
         throw std::runtime_error("the HTTPS test server rejected its certificate or key");
 }
 
-TestServer::~TestServer() { stop(); }
+TestServer::~TestServer() {
+    stop();
+}
 
 void TestServer::start() {
     // Without these a reused connection waits on Nagle's algorithm and is
