@@ -119,8 +119,9 @@ TEST_F(CurlTransferTest, ReturnsWholeAnswersOnly) {
         EXPECT_EQ(result.ok, status != 0);
         EXPECT_EQ(result.error.empty(), result.ok) << result.error;
         EXPECT_EQ(result.http_status, status);
-        if (result.ok)
+        if (result.ok) {
             EXPECT_EQ(as_bytes ? sink.body : result.body, body);
+        }
         EXPECT_TRUE(!as_bytes || result.body.empty());
         EXPECT_LE(sink.body.size(), 5000u);
     }
