@@ -1,13 +1,14 @@
 #include "engine/extraction_run.h"
 
 #include "net/internet_transfer.h"
+#include "engine/image_copier.h"
+#include "engine/page_fetches.h"
 #include "engine/page_scanner.h"
 #include "engine/run_observer.h"
 #include "net/text.h"
 #include "store/image_store.h"
 
 #include <exception>
-#include <unordered_set>
 
 namespace {
 
@@ -84,16 +85,28 @@ RunOutcome ExtractionRun::run(const ExtractionJob& job, RunMode mode) {
 
 bool ExtractionRun::crawl(const ExtractionJob& job, RunMode mode) {
     // Breadth-first by level: the pages listed while one level is scanned
-    // lie beyond `last` and wait for the next level.
+    // lie beyond `last` and wait for the next level. The pages of a level are
+    // known when it begins, so they are fetched side by side, and scanned in
+    // list order as their turn comes, so that the lists come out as if they
+    // had been fetched one after the other.
     for (int level = 1; level <= job.depth + 1; ++level) {
         const int last = lists_.pages.count();
+        PageFetches fetches(transfer_);
+        int next_to_fetch = counters_.current_page + 1;
         for (int page = counters_.current_page + 1; page <= last; ++page) {
+            if (observer_.stop_requested())
+                return false;
+            // At most max_fetches_in_flight pages between the one whose turn
+            // it is and the last one asked for, fetched or not.
+            for (; next_to_fetch <= last && next_to_fetch < page + max_fetches_in_flight; ++next_to_fetch)
+                fetches.start(next_to_fetch, m_qmr::trim_spaces(lists_.pages.at(next_to_fetch)));
+            FetchResult fetched = fetches.take(page);
             if (observer_.stop_requested())
                 return false;
             counters_.current_page = page;
             // A copy: the scan appends to the list the address lives in.
             const std::string address = lists_.pages.at(page);
-            scan_page(address, job);
+            scan_page(address, fetched, job);
             counters_.pages_listed = lists_.pages.count();
             counters_.images_listed = lists_.images.count();
             if (mode == RunMode::interactive)
@@ -104,26 +117,25 @@ bool ExtractionRun::crawl(const ExtractionJob& job, RunMode mode) {
     return !observer_.stop_requested();
 }
 
-void ExtractionRun::scan_page(const std::string& address, const ExtractionJob& job) {
+void ExtractionRun::scan_page(const std::string& address, const FetchResult& fetched, const ExtractionJob& job) {
     // A page that cannot be fetched or scanned is given up; it still counts
     // as visited. An error page is scanned like any other, but counted as a
     // failure.
     bool failed = false;
-    try {
-        const FetchResult fetched = transfer_.fetch_text(m_qmr::trim_spaces(address));
-        if (!fetched.ok) {
-            ++counters_.failed_pages.network;
-            failed = true;
-        } else {
-            if (fetched.http_status >= 400) {
-                ++counters_.failed_pages.server;
-                failed = true;
-            }
-            m_qmr::scan_page_text(fetched.body, address, job.include_patterns, job.exclude_patterns, lists_);
-        }
-    } catch (const std::exception&) {
+    if (!fetched.ok) {
         ++counters_.failed_pages.network;
         failed = true;
+    } else {
+        if (fetched.http_status >= 400) {
+            ++counters_.failed_pages.server;
+            failed = true;
+        }
+        try {
+            m_qmr::scan_page_text(fetched.body, address, job.include_patterns, job.exclude_patterns, lists_);
+        } catch (const std::exception&) {
+            ++counters_.failed_pages.network;
+            failed = true;
+        }
     }
     if (failed && counters_.current_page == 1)
         counters_.start_page_failed = true;
@@ -146,31 +158,18 @@ void ExtractionRun::count_failure(m_qmr::CopyFailure failure) {
 }
 
 bool ExtractionRun::copy_images(const ExtractionJob& job, RunMode mode) {
-    // An entry is skipped when an earlier entry still holds the same address.
-    // An entry whose copy failed is thought of as cleared, so a later equal
-    // entry gets another try; "" stands for the cleared ones.
-    std::unordered_set<std::string_view> earlier;
-    for (int number = 1; number <= lists_.images.count(); ++number) {
-        const std::string& address = lists_.images.at(number);
-        if (earlier.contains(address))
-            continue;
-        if (observer_.stop_requested())
-            return false;
-        m_qmr::ImageCopy copy{m_qmr::image_failed, m_qmr::CopyFailure::disk};
-        try {
-            copy = m_qmr::copy_image(transfer_, address, job.destination, job.existing_policy, job.layout);
-        } catch (const std::exception&) {
-        }
-        count_failure(copy.failure);
-        if (copy.result == m_qmr::image_written) {
-            earlier.insert(address);
-            ++counters_.images_copied;
-            if (mode == RunMode::interactive)
-                observer_.show_status(images_text(counters_.images_copied));
-            observer_.yield();
-        } else {
-            earlier.insert(std::string_view());
-        }
-    }
-    return !observer_.stop_requested();
+    ImageCopier copier(transfer_, job);
+    const bool finished = copier.copy(
+        lists_.images, [this] { return observer_.stop_requested(); },
+        [&](const m_qmr::ImageCopy& copy) {
+            count_failure(copy.failure);
+            if (copy.result == m_qmr::image_written) {
+                ++counters_.images_copied;
+                if (mode == RunMode::interactive)
+                    observer_.show_status(images_text(counters_.images_copied));
+                observer_.yield();
+            }
+            return true;
+        });
+    return finished && !observer_.stop_requested();
 }

@@ -2,6 +2,7 @@
 
 #include "engine/address_list.h"
 #include "engine/extraction_job.h"
+#include "net/internet_transfer.h"
 #include "store/image_store.h"
 
 #include <string>
@@ -62,7 +63,7 @@ public:
 private:
     bool crawl(const ExtractionJob& job, RunMode mode);
     bool copy_images(const ExtractionJob& job, RunMode mode);
-    void scan_page(const std::string& address, const ExtractionJob& job);
+    void scan_page(const std::string& address, const FetchResult& fetched, const ExtractionJob& job);
     void count_failure(m_qmr::CopyFailure failure);
 
     InternetTransfer& transfer_;

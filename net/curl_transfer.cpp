@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -39,7 +41,7 @@ struct CurlTransfer::Impl {
 
     /// One fetch, from its first request to its last redirect.
     struct Request {
-        Impl* owner = nullptr;
+        FetchTicket ticket = 0;
         CURL* easy = nullptr;
         std::string address; ///< the hop being fetched
         std::size_t limit = 0;
@@ -56,6 +58,8 @@ struct CurlTransfer::Impl {
     TransferSettings settings;
     YieldHook yield_hook;
     CURLM* multi = nullptr;
+    FetchTicket last_ticket = 0;
+    std::map<FetchTicket, std::unique_ptr<Request>> in_flight;
     std::vector<CURL*> idle_handles;
     // Handles that offered credentials: libcurl remembers a scheme that worked
     // and would send it unasked on the next request, so they are reset before
@@ -69,11 +73,24 @@ struct CurlTransfer::Impl {
 
     explicit Impl(TransferSettings s) : settings(std::move(s)) {
         multi = curl_multi_init();
+        if (multi) {
+            // A polite client: no more connections to a host, nor in all, than
+            // fetches in flight; over HTTP/2 they share one connection.
+            curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(max_fetches_in_flight));
+            curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(max_fetches_in_flight));
+            // Kept open between fetches, whatever the number of handles at work.
+            curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(max_fetches_in_flight));
+            curl_multi_setopt(multi, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+        }
         if (!settings.extra_ca_file.empty())
             ca_pem = system_and_extra_authorities();
     }
 
     ~Impl() {
+        for (auto& [ticket, request] : in_flight) {
+            curl_multi_remove_handle(multi, request->easy);
+            curl_easy_cleanup(request->easy);
+        }
         for (CURL* easy : idle_handles)
             curl_easy_cleanup(easy);
         if (multi)
@@ -131,6 +148,8 @@ struct CurlTransfer::Impl {
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         // Most images arrive in one read instead of a dozen.
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
+        // Over HTTP/2, wait for the connection in use rather than open another.
+        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::on_body);
         if (!ca_pem.empty()) {
             curl_blob blob{const_cast<char*>(ca_pem.data()), ca_pem.size(), CURL_BLOB_COPY};
@@ -279,15 +298,53 @@ struct CurlTransfer::Impl {
         send(request);
     }
 
-    /// Runs the transfers in slices of at most 50 ms, yielding between them,
-    /// until `request` is finished. A false from the yield hook cancels it.
-    void run_until_finished(Request& request) {
-        while (!request.finished) {
+    FetchTicket start(FetchRequest fetch) {
+        auto request = std::make_unique<Request>();
+        request->ticket = ++last_ticket;
+        request->address = std::move(fetch.address);
+        request->sink = fetch.sink;
+        request->limit = fetch.sink ? settings.max_image_bytes : settings.max_text_bytes;
+        request->deadline = Clock::now() + settings.total_timeout;
+        request->easy = multi ? take_handle() : nullptr;
+        if (!request->easy)
+            finish_with_error(*request, "the transfer could not be initialised");
+        else
+            send(*request);
+        const FetchTicket ticket = request->ticket;
+        in_flight.emplace(ticket, std::move(request));
+        return ticket;
+    }
+
+    /// Takes the finished requests out of the flight, handing their handles
+    /// back; a finished handle's connection stays in the multi handle's cache
+    /// for the next fetch.
+    std::vector<FetchDone> collect_finished() {
+        std::vector<FetchDone> ended;
+        for (auto it = in_flight.begin(); it != in_flight.end();) {
+            Request& request = *it->second;
+            if (!request.finished) {
+                ++it;
+                continue;
+            }
+            if (request.easy)
+                give_back(request.easy);
+            ended.push_back({request.ticket, std::move(request.result)});
+            it = in_flight.erase(it);
+        }
+        return ended;
+    }
+
+    /// Serves the transfers in slices of at most 50 ms, yielding between
+    /// them, until some have ended. A false from the yield hook cancels all.
+    std::vector<FetchDone> wait_for_some() {
+        for (;;) {
+            std::vector<FetchDone> ended = collect_finished();
+            if (!ended.empty() || in_flight.empty())
+                return ended;
             int running = 0;
             if (curl_multi_perform(multi, &running) != CURLM_OK) {
-                curl_multi_remove_handle(multi, request.easy);
-                finish_with_error(request, "the transfer failed");
-                return;
+                cancel_all("the transfer failed");
+                continue;
             }
             int queued = 0;
             while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
@@ -297,43 +354,23 @@ struct CurlTransfer::Impl {
                 curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &owner);
                 hop_done(*static_cast<Request*>(owner), message->data.result);
             }
-            if (request.finished)
-                return;
+            if (std::any_of(in_flight.begin(), in_flight.end(), [](const auto& r) { return r.second->finished; }))
+                continue;
             curl_multi_poll(multi, nullptr, 0, kPollSliceMs, nullptr);
-            if (yield_hook && !yield_hook()) {
-                // Removing an unfinished handle closes its connection.
-                curl_multi_remove_handle(multi, request.easy);
-                request.abort = Abort::cancelled;
-                finish_with_error(request, "cancelled");
-                return;
-            }
+            if (yield_hook && !yield_hook())
+                cancel_all("cancelled");
         }
     }
 
-    FetchResult fetch(const std::string& address, std::size_t limit, BodySink* sink) {
-        if (!multi)
-            return failed("the transfer could not be initialised");
-        Request request;
-        request.owner = this;
-        request.easy = take_handle();
-        if (!request.easy)
-            return failed("the transfer could not be initialised");
-        request.address = address;
-        request.limit = limit;
-        request.sink = sink;
-        request.deadline = Clock::now() + settings.total_timeout;
-        if (send(request))
-            run_until_finished(request);
-        // Removing a finished handle keeps its connection in the multi
-        // handle's cache for the next fetch.
-        give_back(request.easy);
-        return std::move(request.result);
-    }
-
-    static FetchResult failed(std::string why) {
-        FetchResult result;
-        result.error = std::move(why);
-        return result;
+    void cancel_all(const std::string& why) {
+        for (auto& [ticket, request] : in_flight) {
+            if (request->finished)
+                continue;
+            // Removing an unfinished handle closes its connection.
+            curl_multi_remove_handle(multi, request->easy);
+            request->abort = Abort::cancelled;
+            finish_with_error(*request, why);
+        }
     }
 };
 
@@ -355,12 +392,17 @@ void CurlTransfer::set_credentials(const std::string& user_name, const std::stri
     impl_->credentials_root = m_qmr::url_racine(start_address);
 }
 
-FetchResult CurlTransfer::fetch_text(const std::string& address) {
-    return impl_->fetch(address, impl_->settings.max_text_bytes, nullptr);
+FetchTicket CurlTransfer::start(FetchRequest request) {
+    return impl_->start(std::move(request));
 }
 
-FetchResult CurlTransfer::fetch_bytes(const std::string& address, BodySink& sink) {
-    return impl_->fetch(address, impl_->settings.max_image_bytes, &sink);
+std::vector<FetchDone> CurlTransfer::wait_for_some() {
+    return impl_->wait_for_some();
+}
+
+void CurlTransfer::cancel_in_flight() {
+    impl_->cancel_all("cancelled");
+    impl_->collect_finished();
 }
 
 void CurlTransfer::set_yield_hook(YieldHook hook) {

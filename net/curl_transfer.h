@@ -31,7 +31,8 @@ struct TransferSettings {
 /// Basic and Digest authentication, the usual proxy variables, addresses
 /// percent-encoded where they must be, and waits of at most 50 ms between
 /// which the yield hook runs. Pages may come compressed; images are asked for
-/// as they are and go straight to their sink.
+/// as they are and go straight to their sink. Up to max_fetches_in_flight
+/// fetches share the connections, multiplexed where the server speaks HTTP/2.
 /// curl_global_init must have been called once (main does it).
 class CurlTransfer final : public InternetTransfer {
 public:
@@ -42,9 +43,12 @@ public:
 
     void set_credentials(const std::string& user_name, const std::string& password,
                          const std::string& start_address) override;
-    FetchResult fetch_text(const std::string& address) override;
-    FetchResult fetch_bytes(const std::string& address, BodySink& sink) override;
     void set_yield_hook(YieldHook hook) override;
+    FetchTicket start(FetchRequest request) override;
+
+protected:
+    std::vector<FetchDone> wait_for_some() override;
+    void cancel_in_flight() override;
 
 private:
     struct Impl;

@@ -1,8 +1,15 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+/// How many fetches a run keeps in flight at once, to one host and in all:
+/// as many as a browser opens to a host, so that a slow server answers
+/// several requests at a time without being crowded.
+inline constexpr int max_fetches_in_flight = 6;
 
 /// What one fetch brought back. A body that a server sent with an error
 /// status is still a body: `ok` is true and `http_status` says 404 or 500.
@@ -26,11 +33,29 @@ public:
     virtual bool write(std::string_view bytes) = 0;
 };
 
-/// Called between the short waits of a fetch. Return false to cancel the
-/// fetch, which then fails at once.
+/// One fetch to start: a page, whose body comes back in the result, or an
+/// image, whose body goes to its sink (which must outlive the fetch). The
+/// address is passed trimmed.
+struct FetchRequest {
+    std::string address;
+    BodySink* sink = nullptr;
+};
+
+using FetchTicket = std::uint64_t;
+
+/// A fetch that has ended, and the ticket that start() gave it.
+struct FetchDone {
+    FetchTicket ticket = 0;
+    FetchResult result;
+};
+
+/// Called between the short waits of a fetch. Return false to cancel every
+/// fetch in flight, which then fail at once.
 using YieldHook = std::function<bool()>;
 
-/// Every network access of a run goes through one of these.
+/// Every network access of a run goes through one of these. Fetches run
+/// side by side on the caller's thread: start() sends them, wait() serves
+/// them until some end.
 class InternetTransfer {
 public:
     virtual ~InternetTransfer() = default;
@@ -41,14 +66,36 @@ public:
     virtual void set_credentials(const std::string& user_name, const std::string& password,
                                  const std::string& start_address) = 0;
 
-    /// Fetches a page into FetchResult::body. The caller passes the address
-    /// trimmed.
-    virtual FetchResult fetch_text(const std::string& address) = 0;
+    /// Installs the hook called while fetches wait; an empty hook removes it.
+    virtual void set_yield_hook(YieldHook hook) = 0;
+
+    /// Starts a fetch, which goes on while wait() runs.
+    virtual FetchTicket start(FetchRequest request) = 0;
+
+    /// Serves the fetches in flight, yielding between short waits, until at
+    /// least one has ended, and returns those that have. Empty when none is in
+    /// flight.
+    std::vector<FetchDone> wait();
+
+    /// Cancels every fetch in flight; their sinks may go once this returns.
+    void cancel_all();
+
+    /// Fetches a page, waiting for it alone.
+    FetchResult fetch_text(const std::string& address);
 
     /// Fetches an image into `sink`, which sees the body of the final answer
-    /// only (never that of a redirect). The caller passes the address trimmed.
-    virtual FetchResult fetch_bytes(const std::string& address, BodySink& sink) = 0;
+    /// only (never that of a redirect), waiting for it alone.
+    FetchResult fetch_bytes(const std::string& address, BodySink& sink);
 
-    /// Installs the hook called while a fetch waits; an empty hook removes it.
-    virtual void set_yield_hook(YieldHook hook) = 0;
+protected:
+    /// wait() of the implementation.
+    virtual std::vector<FetchDone> wait_for_some() = 0;
+    /// cancel_all() of the implementation: forgets every fetch in flight.
+    virtual void cancel_in_flight() = 0;
+
+private:
+    FetchResult fetch(FetchRequest request);
+
+    // Fetches that ended while fetch() waited for its own, kept for wait().
+    std::vector<FetchDone> ended_early_;
 };

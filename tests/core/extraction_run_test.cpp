@@ -1,13 +1,17 @@
 #include "engine/extraction_run.h"
 
 #include "engine/run_observer.h"
+#include "store/image_store.h"
 #include "support/fake_transfer.h"
 #include "support/temp_dir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
+#include <map>
+#include <set>
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -162,6 +166,93 @@ TEST_F(ExtractionRunTest, CountsWhatFailedByKind) {
     transfer.serve("http://site/", "", 500);
     run.run(j, RunMode::interactive);
     EXPECT_TRUE(run.counters().start_page_failed);
+}
+
+// Everything under a folder, by relative path: "/" for a folder, else the
+// size and the last bytes of the file, which tell the test's images apart.
+std::map<std::string, std::string> tree_of(const std::string& folder) {
+    std::map<std::string, std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        const std::string content = entry.is_directory() ? "/" : read_file(entry.path());
+        found[entry.path().lexically_relative(folder).string()] =
+            std::to_string(content.size()) + content.substr(content.size() < 3 ? 0 : content.size() - 3);
+    }
+    return found;
+}
+
+// Whatever order the answers come in, a run gives what one fetch after the
+// other gives: the same files under the same names, the same texts, the same
+// requests. The reference is copie_image called entry by entry, with the
+// repeat rule: an entry is skipped after an equal one was written.
+TEST_F(ExtractionRunTest, AnswersInAnyOrderGiveWhatOneFetchAfterTheOtherGives) {
+    std::string start = link("p.html") + link("q.html");
+    for (int i = 0; i < 12; ++i) // same names in two folders, repeats, failures and error pages
+        start += img("a/" + std::to_string(i % 7) + ".gif") + img("b/" + std::to_string(i % 5) + ".gif");
+    transfer.serve("http://site/", start + img("a/missing.gif") + img("b/err.gif") + img("a/3.gif"));
+    transfer.serve("http://site/p.html", img("a/1.gif") + img("p.gif") + link("q.html"));
+    transfer.serve("http://site/q.html", img("b/4.gif") + img("p.gif"));
+    for (int i = 0; i < 7; ++i)
+        transfer.serve("http://site/a/" + std::to_string(i) + ".gif", image + "a" + std::to_string(i));
+    for (int i = 0; i < 5; ++i)
+        transfer.serve("http://site/b/" + std::to_string(i) + ".gif", image + "b" + std::to_string(i));
+    transfer.serve("http://site/p.gif", image + "p");
+    transfer.serve("http://site/b/err.gif", "<html>404</html>");
+    for (const int policy : {leave_existing, replace_existing, new_version})
+        for (const int layout : {flat_layout, tree_layout}) {
+            SCOPED_TRACE("policy " + std::to_string(policy) + ", layout " + std::to_string(layout));
+            std::vector<std::map<std::string, std::string>> trees;
+            std::vector<std::vector<std::string>> requests;
+            for (const int way : {1, 2, 0}) { // in order, out of order, one after the other
+                const TempDir folder;
+                write_file(folder.file("2.gif"), "OLD"); // already present under the flat layout
+                transfer.newest_first = way == 2;
+                transfer.fail_once("http://site/b/3.gif"); // its later repeats are tried again
+                transfer.images_fetched.clear();
+                auto j = job(1);
+                j.existing_policy = policy;
+                j.layout = layout;
+                j.destination = folder.path();
+                if (way == 0) {
+                    std::set<std::string> written;
+                    for (const auto& address : run.lists().images.entries())
+                        if (!written.contains(address))
+                            written.insert(m_qmr::copie_image(transfer, address, j.destination, policy, layout) == 1
+                                               ? address
+                                               : "");
+                } else {
+                    EXPECT_EQ(run.run(j, RunMode::interactive), RunOutcome::completed);
+                }
+                trees.push_back(tree_of(folder.path()));
+                requests.push_back(transfer.images_fetched);
+                std::sort(requests.back().begin(), requests.back().end());
+            }
+            EXPECT_EQ(trees[0], trees[2]);
+            EXPECT_EQ(trees[1], trees[2]);
+            EXPECT_EQ(requests[0], requests[2]);
+            EXPECT_EQ(requests[1], requests[2]);
+        }
+    EXPECT_EQ(transfer.most_in_flight, max_fetches_in_flight);
+}
+
+TEST_F(ExtractionRunTest, AStopDuringABurstCancelsEveryFetchAndLeavesNoTemporaryFile) {
+    std::string page;
+    for (int i = 0; i < 20; ++i) {
+        page += img("d" + std::to_string(i) + "/" + std::to_string(i) + ".gif");
+        transfer.serve("http://site/d" + std::to_string(i) + "/" + std::to_string(i) + ".gif", image);
+    }
+    transfer.serve("http://site/", page);
+    transfer.newest_first = true;
+    int yields = 0;
+    observer.on_yield = [&] { observer.stop = ++yields == 6; };
+    auto j = job(0);
+    j.layout = tree_layout;
+    EXPECT_EQ(run.run(j, RunMode::interactive), RunOutcome::stopped);
+    // Only whole images, under the folders they were written to.
+    const auto written = tree_of(destination.path());
+    for (const auto& [path, content] : written)
+        EXPECT_TRUE(content == "/" || content == image) << path;
+    EXPECT_LT(written.size(), 20u * 3);
+    EXPECT_EQ(transfer.wait().size(), 0u) << "nothing left in flight";
 }
 
 TEST_F(ExtractionRunTest, ARunRequestedDuringARunIsRefused) {

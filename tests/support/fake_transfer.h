@@ -2,13 +2,17 @@
 
 #include "net/internet_transfer.h"
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <string>
 #include <vector>
 
 /// A scripted InternetTransfer for tests where the network is beside the
-/// point: answers from a table of addresses, records every call.
+/// point: answers from a table of addresses, records every request. It holds
+/// the fetches started until wait() is called, and then answers one of them:
+/// the oldest, or with `newest_first` the one started last, so that answers
+/// come out of order.
 class FakeTransfer final : public InternetTransfer {
 public:
     /// Serves `body` with `status` at `address`. An address not served fails.
@@ -22,39 +26,62 @@ public:
     void set_credentials(const std::string& user, const std::string& password, const std::string& start) override {
         credentials.push_back(user + ":" + password + "@" + start);
     }
-    FetchResult fetch_text(const std::string& address) override { return answer(address, pages_fetched); }
-    FetchResult fetch_bytes(const std::string& address, BodySink& sink) override {
-        FetchResult result = answer(address, images_fetched);
-        // In two pieces, as a real body arrives; a refusal fails the fetch.
-        const std::string_view body = result.body;
-        if (result.ok && !(sink.write(body.substr(0, body.size() / 2)) && sink.write(body.substr(body.size() / 2))))
-            result = {false, 0, {}, "refused by the sink"};
-        result.body.clear();
-        return result;
-    }
     void set_yield_hook(YieldHook hook) override { hook_ = std::move(hook); }
+
+    FetchTicket start(FetchRequest request) override {
+        (request.sink ? images_fetched : pages_fetched).push_back(request.address);
+        held_.push_back({++last_ticket_, std::move(request)});
+        most_in_flight = std::max(most_in_flight, static_cast<int>(held_.size()));
+        return last_ticket_;
+    }
 
     std::vector<std::string> credentials; ///< "user:password@start address", a call each
     std::vector<std::string> pages_fetched, images_fetched;
+    bool newest_first = false;
+    int most_in_flight = 0;
+
+protected:
+    std::vector<FetchDone> wait_for_some() override {
+        if (held_.empty())
+            return {};
+        // A real fetch waits, and yields while it does; so does this one, once.
+        if (hook_ && !hook_()) {
+            std::vector<FetchDone> cancelled;
+            for (auto& [ticket, request] : held_)
+                cancelled.push_back({ticket, failure});
+            held_.clear();
+            return cancelled;
+        }
+        auto [ticket, request] = newest_first ? held_.back() : held_.front();
+        newest_first ? held_.pop_back() : held_.pop_front();
+        return {{ticket, answer(request)}};
+    }
+
+    void cancel_in_flight() override { held_.clear(); }
 
 private:
-    FetchResult answer(const std::string& address, std::vector<std::string>& record) {
-        record.push_back(address);
-        // A real fetch waits, and yields while it does; so does this one once.
-        if (hook_ && !hook_())
-            return failure;
-        auto& answers = answers_[address];
+    FetchResult answer(const FetchRequest& request) {
+        auto& answers = answers_[request.address];
         if (answers.empty())
             return failure;
         // The last answer stays; earlier ones are used once each.
         FetchResult result = answers.front();
         if (answers.size() > 1)
             answers.pop_front();
-        return result;
+        if (!request.sink || !result.ok)
+            return result;
+        // In two pieces, as a real body arrives; a refusal fails the fetch.
+        const std::string_view body = result.body;
+        const bool taken =
+            request.sink->write(body.substr(0, body.size() / 2)) && request.sink->write(body.substr(body.size() / 2));
+        result.body.clear();
+        return taken ? result : FetchResult{false, 0, {}, "refused by the sink"};
     }
 
     inline static const FetchResult failure{false, 0, {}, "unreachable"};
     std::map<std::string, std::deque<FetchResult>> answers_;
+    std::deque<std::pair<FetchTicket, FetchRequest>> held_;
+    FetchTicket last_ticket_ = 0;
     YieldHook hook_;
 };
 

@@ -1,0 +1,179 @@
+#include "engine/image_copier.h"
+
+#include <exception>
+#include <utility>
+
+namespace {
+
+// How far beyond the entry whose turn it is the list is read, looking for
+// images to fetch among repeats and images already present.
+constexpr int max_planned_entries = 64;
+
+constexpr m_qmr::ImageCopy left_alone{m_qmr::image_not_written, m_qmr::CopyFailure::none};
+constexpr m_qmr::ImageCopy disk_failure{m_qmr::image_failed, m_qmr::CopyFailure::disk};
+
+void count_down(std::unordered_map<std::string, int>& counts, const std::string& key) {
+    const auto it = counts.find(key);
+    if (it != counts.end() && --it->second == 0)
+        counts.erase(it);
+}
+
+} // namespace
+
+ImageCopier::ImageCopier(InternetTransfer& transfer, const ExtractionJob& job) : transfer_(transfer), job_(job) {}
+
+ImageCopier::~ImageCopier() {
+    cancel_all();
+}
+
+bool ImageCopier::copy(const AddressList& images, const std::function<bool()>& stop_requested,
+                       const OnCopied& on_copied) {
+    stop_requested_ = &stop_requested;
+    for (int number = 1; number <= images.count(); ++number) {
+        plan_ahead(images);
+        Slot& slot = slots_.front();
+        const std::string& address = images.at(number);
+        if (earlier_.contains(address)) {
+            // Fetched ahead only if the file of an earlier entry turned up in
+            // the meantime; what was fetched is dropped.
+            if (slot.fetching && !wait_for(slot)) {
+                cancel_all();
+                return false;
+            }
+            forget(slot, address);
+            continue;
+        }
+        if (stop_requested()) {
+            cancel_all();
+            return false;
+        }
+        std::optional<m_qmr::ImageCopy> copied;
+        try {
+            copied = take_turn(slot);
+        } catch (const std::exception&) {
+            // Out of memory, most likely: this image is given up like a failed one.
+            cancel_all();
+            next_to_plan_ = number + 1;
+            copied = disk_failure;
+        }
+        if (!copied) {
+            cancel_all();
+            return false;
+        }
+        earlier_.insert(copied->result == m_qmr::image_written ? address : std::string());
+        if (!slots_.empty())
+            forget(slot, address);
+        if (!on_copied(*copied)) {
+            cancel_all();
+            return false;
+        }
+    }
+    return true;
+}
+
+void ImageCopier::plan_ahead(const AddressList& images) {
+    const int turn = slots_.empty() ? next_to_plan_ : slots_.front().number;
+    while (next_to_plan_ <= images.count() && fetches_pending_ < max_fetches_in_flight &&
+           next_to_plan_ < turn + max_planned_entries) {
+        Slot slot;
+        slot.number = next_to_plan_++;
+        const std::string& address = images.at(slot.number);
+        slot.place = m_qmr::image_place(address, job_.destination, job_.layout);
+        if (std::optional<std::string> path = path_to_fetch_ahead(address, slot)) {
+            slot.target_path = std::move(*path);
+            start_fetch(slot);
+        }
+        ++planned_addresses_[address];
+        slots_.push_back(std::move(slot));
+    }
+}
+
+std::optional<std::string> ImageCopier::path_to_fetch_ahead(const std::string& address, const Slot& slot) const {
+    // A repeat of an entry written already is skipped; one of an entry still
+    // waiting is decided by that entry's outcome.
+    if (earlier_.contains(address) || planned_addresses_.contains(address) || !slot.place)
+        return std::nullopt;
+    m_qmr::ImageTarget target = m_qmr::choose_target(*slot.place, job_.existing_policy);
+    if (target.decision == m_qmr::ImageTarget::Decision::leave)
+        return std::nullopt;
+    // An image left alone when present waits while an earlier fetch may yet
+    // write its file, rather than be fetched for nothing.
+    if (job_.existing_policy == leave_existing && fetched_paths_.contains(target.path))
+        return std::nullopt;
+    return std::move(target.path);
+}
+
+bool ImageCopier::start_fetch(Slot& slot) {
+    auto download = std::make_unique<m_qmr::ImageDownload>();
+    if (!download->open(*slot.place))
+        return false;
+    slot.download = std::move(download);
+    slot.ticket = transfer_.start({slot.place->address, slot.download.get()});
+    slot.fetching = true;
+    ++fetches_pending_;
+    ticket_entry_[slot.ticket] = slot.number;
+    ++fetched_paths_[slot.target_path];
+    return true;
+}
+
+bool ImageCopier::wait_for(Slot& slot) {
+    while (!slot.done) {
+        std::vector<FetchDone> ended = transfer_.wait();
+        if (ended.empty()) {
+            slot.result.error = "the fetch was lost";
+            slot.done = true;
+        }
+        for (auto& done : ended) {
+            const auto entry = ticket_entry_.find(done.ticket);
+            if (entry == ticket_entry_.end())
+                continue;
+            Slot& owner = slots_[static_cast<std::size_t>(entry->second - slots_.front().number)];
+            owner.result = std::move(done.result);
+            owner.done = true;
+            ticket_entry_.erase(entry);
+        }
+    }
+    // A fetch cancelled by the yield hook is no failure of the image.
+    return !(*stop_requested_)();
+}
+
+std::optional<m_qmr::ImageCopy> ImageCopier::take_turn(Slot& slot) {
+    if (!slot.place)
+        return disk_failure;
+    // Decided now that every earlier entry is on disk, as it would be one
+    // fetch after the other.
+    const m_qmr::ImageTarget target = m_qmr::choose_target(*slot.place, job_.existing_policy);
+    const bool needed = target.decision == m_qmr::ImageTarget::Decision::fetch;
+    if (!slot.fetching && needed) {
+        slot.target_path = target.path;
+        if (!start_fetch(slot))
+            return disk_failure;
+    }
+    if (slot.fetching && !wait_for(slot))
+        return std::nullopt;
+    if (!needed) {
+        slot.download.reset();
+        return left_alone;
+    }
+    return slot.download->finish(slot.result, target.path);
+}
+
+void ImageCopier::forget(const Slot& slot, const std::string& address) {
+    if (slot.fetching) {
+        --fetches_pending_;
+        count_down(fetched_paths_, slot.target_path);
+    }
+    count_down(planned_addresses_, address);
+    slots_.pop_front();
+}
+
+void ImageCopier::cancel_all() {
+    // The transfer lets go of the downloads before they go.
+    if (!ticket_entry_.empty())
+        transfer_.cancel_all();
+    ticket_entry_.clear();
+    slots_.clear();
+    planned_addresses_.clear();
+    fetched_paths_.clear();
+    fetches_pending_ = 0;
+}

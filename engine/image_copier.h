@@ -1,0 +1,76 @@
+#pragma once
+
+#include "engine/address_list.h"
+#include "engine/extraction_job.h"
+#include "net/internet_transfer.h"
+#include "store/image_store.h"
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+/// The copy loop of a run: every distinct image of the list, decided and
+/// written in list order exactly as one fetch after the other would, while
+/// the next images are already being fetched, each into its temporary file.
+///
+/// An entry is skipped when an earlier entry was written with the same
+/// address; an entry that was not written counts as cleared, so that a later
+/// equal entry is tried again. What to do with an image already present, and
+/// the "-vN" names, are decided when the entry's turn comes, after every
+/// earlier entry is on disk: a fetch made ahead that turns out not to be
+/// needed is dropped unwritten.
+class ImageCopier {
+public:
+    /// Called after each entry's turn with what copy_image would have
+    /// returned; false stops the loop (a stop request).
+    using OnCopied = std::function<bool(const m_qmr::ImageCopy&)>;
+
+    ImageCopier(InternetTransfer& transfer, const ExtractionJob& job);
+    ~ImageCopier();
+    ImageCopier(const ImageCopier&) = delete;
+    ImageCopier& operator=(const ImageCopier&) = delete;
+
+    /// Copies entries 1 to images.count(). False when stopped, by on_copied or
+    /// by the transfer's yield hook; the fetches in flight are then cancelled
+    /// and nothing of theirs is left on disk.
+    bool copy(const AddressList& images, const std::function<bool()>& stop_requested, const OnCopied& on_copied);
+
+private:
+    /// One entry between the one whose turn it is and the furthest planned.
+    struct Slot {
+        int number = 0;
+        std::optional<m_qmr::ImagePlace> place;
+        std::unique_ptr<m_qmr::ImageDownload> download;
+        FetchTicket ticket = 0;
+        std::string target_path; ///< the file this fetch was started for
+        bool fetching = false;
+        bool done = false;
+        FetchResult result;
+    };
+
+    void plan_ahead(const AddressList& images);
+    /// The file to fetch an entry for now, or nothing when its turn must come first.
+    std::optional<std::string> path_to_fetch_ahead(const std::string& address, const Slot& slot) const;
+    bool start_fetch(Slot& slot);
+    bool wait_for(Slot& slot);
+    /// The entry's outcome, or nothing when the run was stopped meanwhile.
+    std::optional<m_qmr::ImageCopy> take_turn(Slot& slot);
+    void forget(const Slot& slot, const std::string& address);
+    void cancel_all();
+
+    InternetTransfer& transfer_;
+    const ExtractionJob& job_;
+    std::deque<Slot> slots_; ///< from the entry whose turn it is, in list order
+    int next_to_plan_ = 1;
+    int fetches_pending_ = 0;                                ///< started and not yet taken their turn
+    std::unordered_map<FetchTicket, int> ticket_entry_;      ///< fetches in flight, by entry number
+    std::unordered_map<std::string, int> planned_addresses_; ///< addresses of the slots, counted
+    std::unordered_map<std::string, int> fetched_paths_;     ///< files that the fetches ahead were started for
+    std::unordered_set<std::string> earlier_;                ///< addresses written so far, and "" once an entry was not
+    const std::function<bool()>* stop_requested_ = nullptr;
+};
