@@ -82,16 +82,14 @@ bool usable_data_folder(const CommandLineContext& context, DataFolder& folder) {
 }
 
 /// Loads planifs.txt, telling what was repaired; false when it cannot be read.
-bool load(const CommandLineContext& context, const std::string& folder, ScheduleTable& table) {
-    const LoadReport report = load_schedule(folder, table);
+bool load(const CommandLineContext& context, const std::string& folder, ScheduleTable& table, LoadReport& report) {
+    report = load_schedule(folder, table);
     if (!report.ok) {
         context.err << "quillmoor : " << report.error << '\n';
         return false;
     }
     for (const auto& repair : report.repairs)
         context.err << "quillmoor : " << folder << schedule_file_name << " : " << repair << '\n';
-    if (!report.backup_path.empty())
-        context.err << "quillmoor : le fichier d'origine a été copié dans " << report.backup_path << '\n';
     return true;
 }
 
@@ -100,7 +98,8 @@ int list_extractions(const CommandLineContext& context) {
     if (!usable_data_folder(context, folder))
         return exit_status::failure;
     ScheduleTable table;
-    if (!load(context, folder.path, table))
+    LoadReport report;
+    if (!load(context, folder.path, table, report))
         return exit_status::failure;
     for (int number = 1; number <= table.line_count(); ++number) {
         const RowText row = row_text(table.line(number));
@@ -134,8 +133,11 @@ int run_extraction(const CommandLineContext& context, const std::string& title) 
         return exit_status::failure;
     }
 
+    remove_leftover_save_files(folder.path);
+
     ScheduleTable table;
-    if (!load(context, folder.path, table))
+    LoadReport report;
+    if (!load(context, folder.path, table, report))
         return exit_status::failure;
     const int number = table.find_title(title);
     if (number == 0) {
@@ -161,7 +163,10 @@ int run_extraction(const CommandLineContext& context, const std::string& title) 
     }
 
     stamp_line(table.line(number), context.now());
-    if (const std::string error = save_schedule(folder.path, table); !error.empty()) {
+    const std::string error = save_schedule(folder.path, table, &report);
+    if (!report.backup_path.empty())
+        context.err << "quillmoor : le fichier d'origine a été copié dans " << report.backup_path << '\n';
+    if (!error.empty()) {
         context.err << "quillmoor : " << folder.path << schedule_file_name << " n'a pas pu être enregistré : " << error
                     << '\n';
         return exit_status::failure;

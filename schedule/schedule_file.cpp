@@ -1,82 +1,17 @@
 #include "schedule/schedule_file.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "schedule/text_encoding.h"
+#include "schedule/schedule_copies.h"
+#include "schedule/schedule_reader.h"
 #include "store/atomic_file.h"
 
-// How planifs.txt is read. Lines end at LF; a CR before it is dropped, so a
-// file with LF-only line ends or without a final line end reads the same.
-// Each line is decoded on its own: UTF-8 when it is valid UTF-8, else
-// Windows-1252, the code page in which older versions wrote it.
-//
-// A field is the text between a pair of double quotes, in which "" stands
-// for one quote. A lone quote inside a field that is not followed, after
-// spaces, by a comma or the line end is kept as a quote: older versions wrote
-// quotes unescaped. Spaces and tabs between fields are ignored. A field
-// without quotes is its text up to the next comma, without the spaces around
-// it. A field with an opening quote and no closing one runs to the line end.
-
 namespace {
-
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
-std::size_t skip_blanks(std::string_view text, std::size_t at) {
-    while (at < text.size() && is_blank(text[at]))
-        ++at;
-    return at;
-}
-
-/// The fields of one decoded line, as many as it holds.
-std::vector<std::string> split_fields(std::string_view text) {
-    std::vector<std::string> fields;
-    std::size_t i = 0;
-    for (;;) {
-        i = skip_blanks(text, i);
-        std::string value;
-        if (i < text.size() && text[i] == '"') {
-            ++i;
-            while (i < text.size()) {
-                if (text[i] != '"') {
-                    value += text[i++];
-                } else if (i + 1 < text.size() && text[i + 1] == '"') {
-                    value += '"';
-                    i += 2;
-                } else {
-                    const std::size_t after = skip_blanks(text, i + 1);
-                    if (after == text.size() || text[after] == ',') {
-                        i = after;
-                        break;
-                    }
-                    value += '"';
-                    ++i;
-                }
-            }
-        } else {
-            const std::size_t comma = std::min(text.find(',', i), text.size());
-            std::size_t end = comma;
-            while (end > i && is_blank(text[end - 1]))
-                --end;
-            value.assign(text.substr(i, end - i));
-            i = comma;
-        }
-        fields.push_back(std::move(value));
-        if (i >= text.size())
-            return fields;
-        ++i; // the comma
-    }
-}
-
-bool is_blank_line(std::string_view text) {
-    return skip_blanks(text, 0) == text.size();
-}
 
 std::string schedule_path(const std::string& data_folder) {
     if (data_folder.empty() || data_folder.back() == '/')
@@ -97,140 +32,74 @@ std::string reason(int error) {
         return "disque plein";
     case EFBIG:
         return "fichier trop grand";
+    case EEXIST:
+        return "aucun nom de copie libre";
     default:
         return std::strerror(error);
     }
 }
 
-/// The whole file; false with errno set when it cannot be read.
-bool read_whole(int fd, std::string& bytes) {
+/// Reads the schedule file at `path`; true for a missing one, which is an
+/// empty schedule. False with errno set when it cannot be read.
+bool read_schedule_file(const std::string& path, ScheduleTable& table, std::vector<std::string>& repairs,
+                        bool stop_at_first_repair) {
+    table.clear();
+    // O_NONBLOCK: a pipe under that name must not hang the program.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return errno == ENOENT;
     struct stat status {};
-    if (::fstat(fd, &status) != 0)
-        return false;
-    if (S_ISDIR(status.st_mode)) {
-        errno = EISDIR;
-        return false;
+    bool was_read = ::fstat(fd, &status) == 0;
+    if (was_read && !S_ISREG(status.st_mode)) {
+        errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+        was_read = false;
     }
-    if (!S_ISREG(status.st_mode)) {
-        errno = EINVAL;
-        return false;
+    was_read = was_read && read_schedule(fd, table, repairs, stop_at_first_repair);
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return was_read;
+}
+
+/// Why a table cannot be written as it stands, or "".
+std::string unsavable_field(const ScheduleTable& table) {
+    for (int number = 1; number <= table.line_count(); ++number) {
+        for (int f = 1; f <= field::count; ++f) {
+            const std::string& text = table.line(number).field(f);
+            const std::string where =
+                "Le champ " + std::to_string(f) + " de la planification n° " + std::to_string(number);
+            // A line break would end the line in the file, and the next load
+            // would split the extraction in two.
+            if (text.find_first_of("\r\n") != std::string::npos)
+                return where + " contient un retour à la ligne : rien n'a été enregistré.";
+            if (text.size() > max_field_length)
+                return where + " dépasse " + std::to_string(max_field_length) + " octets : rien n'a été enregistré.";
+        }
     }
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
+    return {};
+}
+
+bool is_leftover_name(std::string_view name) {
+    const std::string prefix = std::string(".") + schedule_file_name + ".";
+    if (name.size() != prefix.size() + 6 || !name.starts_with(prefix))
+        return false;
+    for (const char c : name.substr(prefix.size())) {
+        if (!(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z') && !(c >= '0' && c <= '9'))
             return false;
-        }
-        if (got == 0)
-            return true;
-        bytes.append(buffer, static_cast<std::size_t>(got));
     }
-}
-
-/// Copies the file as it was under the first free name of "planifs.txt.bak",
-/// "planifs.txt.bak-1", ...; an existing file is never replaced. Returns ""
-/// and sets `copy_path`, or the reason of the failure.
-std::string keep_copy(const std::string& path, std::string_view bytes, std::string& copy_path) {
-    constexpr int max_attempts = 1000;
-    for (int attempt = 0; attempt < max_attempts; ++attempt) {
-        const std::string candidate = path + ".bak" + (attempt == 0 ? "" : "-" + std::to_string(attempt));
-        // O_EXCL makes "is the name free" and "take it" one step.
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            return reason(errno);
-        }
-        // The copy holds the passwords too: owner only, whatever the umask.
-        const bool written = ::fchmod(fd, 0600) == 0 && write_all(fd, bytes) && ::fsync(fd) == 0;
-        const int error = errno;
-        if (::close(fd) != 0 || !written) {
-            ::unlink(candidate.c_str());
-            return reason(written ? errno : error);
-        }
-        copy_path = candidate;
-        return {};
-    }
-    return "aucun nom de copie libre";
-}
-
-std::string field_count_repair(int file_line, std::size_t count) {
-    const std::string counted = std::to_string(count) + (count == 1 ? " champ" : " champs");
-    const std::string prefix = "Ligne " + std::to_string(file_line) + " : " + counted + " au lieu de 40, ";
-    if (count < static_cast<std::size_t>(field::count))
-        return prefix + "complétée par des champs vides.";
-    return prefix + "les champs en trop sont ignorés.";
+    return true;
 }
 
 } // namespace
 
 LoadReport load_schedule(const std::string& data_folder, ScheduleTable& table) {
     LoadReport report;
-    table.clear();
     const std::string path = schedule_path(data_folder);
-
-    std::string bytes;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT)
-        return report;
-    const bool was_read = fd >= 0 && read_whole(fd, bytes);
-    const int error = errno;
-    if (fd >= 0)
-        ::close(fd);
-    if (!was_read) {
+    if (!read_schedule_file(path, table, report.repairs, false)) {
+        table.clear();
+        report = LoadReport{};
         report.ok = false;
-        report.error = "Impossible de lire le fichier des planifications « " + path + " » : " + reason(error) + ".";
-        return report;
-    }
-
-    std::string_view rest = bytes;
-    // A byte-order mark left by a text editor is not part of the first title.
-    if (rest.starts_with("\xEF\xBB\xBF"))
-        rest.remove_prefix(3);
-
-    int file_line = 0;
-    int lines_beyond = 0;
-    while (!rest.empty()) {
-        const std::size_t end = rest.find('\n');
-        std::string_view raw = rest.substr(0, end);
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-        if (raw.ends_with('\r'))
-            raw.remove_suffix(1);
-        ++file_line;
-        if (is_blank_line(raw)) {
-            report.repairs.push_back("Ligne " + std::to_string(file_line) + " : ligne vide ignorée.");
-            continue;
-        }
-        if (table.full()) {
-            ++lines_beyond;
-            continue;
-        }
-        const std::string text = is_valid_utf8(raw) ? std::string(raw) : windows1252_to_utf8(raw);
-        std::vector<std::string> fields = split_fields(text);
-        if (fields.size() != static_cast<std::size_t>(field::count))
-            report.repairs.push_back(field_count_repair(file_line, fields.size()));
-        ScheduleLine line;
-        for (int number = 1; number <= field::count && number <= static_cast<int>(fields.size()); ++number)
-            line.set_field(number, std::move(fields[static_cast<std::size_t>(number - 1)]));
-        table.append(std::move(line));
-    }
-    if (lines_beyond > 0) {
-        report.repairs.push_back(
-            std::to_string(lines_beyond) +
-            (lines_beyond == 1 ? " ligne au-delà de la 200e n'a pas été chargée (200 planifications au plus)."
-                               : " lignes au-delà de la 200e n'ont pas été chargées (200 planifications au plus)."));
-    }
-
-    // The next save rewrites the file from the table, which would drop what
-    // was skipped: keep the file as it was first.
-    if (!report.repairs.empty()) {
-        const std::string failure = keep_copy(path, bytes, report.backup_path);
-        if (!failure.empty()) {
-            report.repairs.push_back("Le fichier d'origine n'a pas pu être copié (" + failure +
-                                     ") : ce qui n'a pas été chargé sera perdu au prochain enregistrement.");
-        }
+        report.error = "Impossible de lire le fichier des planifications « " + path + " » : " + reason(errno) + ".";
     }
     return report;
 }
@@ -255,11 +124,51 @@ std::string format_schedule(const ScheduleTable& table) {
     return out;
 }
 
-std::string save_schedule(const std::string& data_folder, const ScheduleTable& table) {
+std::string save_schedule(const std::string& data_folder, const ScheduleTable& table, LoadReport* report) {
     const std::string path = schedule_path(data_folder);
+    if (std::string refusal = unsavable_field(table); !refusal.empty())
+        return refusal;
+
+    // The file is rewritten from the table, which lacks whatever a load
+    // repaired or left out of the file: keep the file as it is first. The
+    // file is checked here, not remembered from the load, so that any caller
+    // and any change made to it since are covered.
+    ScheduleTable on_disk;
+    std::vector<std::string> damage;
+    if (!read_schedule_file(path, on_disk, damage, true)) {
+        return "Impossible de lire « " + path + " » avant de le remplacer (" + reason(errno) +
+               ") : rien n'a été enregistré.";
+    }
+    if (!damage.empty()) {
+        std::string copy_path;
+        if (const int error = keep_copy(path, copy_path); error != 0) {
+            return "Impossible de garder une copie de « " + path + " » avant de le remplacer (" + reason(error) +
+                   ") : rien n'a été enregistré.";
+        }
+        if (report)
+            report->backup_path = copy_path;
+    }
+
     // The file holds passwords in clear: readable by its owner only.
     const std::string failure = write_file_atomically(path, format_schedule(table), Durability::flush_to_disk, 0600);
     if (failure.empty())
         return {};
     return "Impossible d'enregistrer les planifications dans « " + path + " » (" + failure + ").";
+}
+
+int remove_leftover_save_files(const std::string& data_folder) {
+    DIR* folder = ::opendir(data_folder.empty() ? "." : data_folder.c_str());
+    if (!folder)
+        return 0;
+    int removed = 0;
+    while (const dirent* entry = ::readdir(folder)) {
+        struct stat status {};
+        // Links are not followed: a link under such a name is not a save's file.
+        if (is_leftover_name(entry->d_name) &&
+            ::fstatat(::dirfd(folder), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
+            ::unlinkat(::dirfd(folder), entry->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(folder);
+    return removed;
 }

@@ -3,7 +3,7 @@
 #include "schedule/job_from_line.h"
 
 TEST(JobFromLine, LeadingNumberTable) {
-    const std::pair<const char*, int> cases[] = {{"2", 2}, {" 3", 3}, {"2.6", 3}, {"abc", 0}, {"", 0}, {"4x", 4}};
+    const std::pair<const char*, int> cases[] = {{" 3", 3}, {"2.5", 3}, {"2.4", 2}, {"abc", 0}, {"", 0}, {"4x", 4}};
     for (const auto& [text, value] : cases) {
         SCOPED_TRACE(text);
         EXPECT_EQ(leading_number(text), value);

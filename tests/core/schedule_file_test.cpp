@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <tuple>
@@ -65,32 +66,103 @@ TEST(ScheduleFile, MissingFileIsEmptyAnEmptyTableSavesZeroBytesAndAFolderFails) 
     EXPECT_FALSE(load_schedule(dir.file("d/"), table).ok);
 }
 
-TEST(ScheduleFile, DamagedFilesLoadWithAReportAndCopiesThatNeverOverwrite) {
-    std::string many;
-    for (int n = 1; n <= 201; ++n)
-        many += numbered_line(std::to_string(n) + "-", 40);
-    // The bytes: a short line, a long line, a blank line, 201 lines; the lines loaded, field 40 of the last.
-    const std::tuple<std::string, int, std::string> cases[] = {
-        {example_line + numbered_line("s", 38), 2, ""},
-        {numbered_line("x", 42), 1, "x40"},
-        {example_line + "\r\n" + numbered_line("b", 40), 2, "b40"},
-        {many, 200, "200-40"}};
-    for (const auto& [bytes, line_count, last_field] : cases) {
+TEST(ScheduleFile, DamagedFilesLoadRepairedWithoutWritingAndTheFirstSaveKeepsACopy) {
+    const std::string line = numbered_line("f", 40);
+    const std::string rest = line.substr(4, line.size() - 6); // fields 2 to 40, no line end
+    std::string lines_201, accents;
+    for (int n = 0; n < 201; ++n)
+        lines_201 += line;
+    for (int n = 0; n < 400000; ++n)
+        accents += "é";
+    // The bytes; the lines loaded, the sentences of repairs, one field of the last line and its value.
+    const std::tuple<std::string, int, std::size_t, int, std::string> cases[] = {
+        {example_line + numbered_line("s", 38), 2, 1, field::count, ""},
+        {numbered_line("x", 42), 1, 1, field::count, "x40"},
+        {"\r\n" + example_line + " \t\r\n\n" + line + "  ", 2, 0, field::count, "f40"},
+        {lines_201, 200, 1, field::count, "f40"},
+        {"\"" + std::string(max_field_length + 1, 'x') + "\"" + rest, 1, 1, field::title,
+         std::string(max_field_length, 'x')},
+        {"\"a\rb\"" + rest, 1, 1, field::title, "ab"},
+        // Far too long lines: the fields before the cut stay UTF-8 wherever the cut falls in a character.
+        {"\"été\"" + rest + std::string(1000000, ','), 1, 2, field::title, "été"},
+        {"\"été\"" + rest + ",\"" + accents, 1, 2, field::title, "été"},
+        {"\"été\"" + rest + ",\"x" + accents, 1, 2, field::title, "été"},
+    };
+    for (const auto& [bytes, line_count, repairs, checked_field, value] : cases) {
         SCOPED_TRACE(bytes.substr(0, 20));
         TempDir dir;
         const std::string path = dir.file("planifs.txt");
         write_file(path, bytes);
         ScheduleTable table;
-        const LoadReport first = load_schedule(dir.path() + "/", table);
-        EXPECT_EQ(first.repairs.size(), 1u);
-        EXPECT_EQ(first.backup_path, path + ".bak");
+        LoadReport report = load_schedule(dir.path() + "/", table);
+        EXPECT_EQ(report.repairs.size(), repairs);
         ASSERT_EQ(table.line_count(), line_count);
-        EXPECT_EQ(table.line(line_count).field(field::count), last_field);
-        write_file(path + ".bak", "older");
-        EXPECT_EQ(load_schedule(dir.path() + "/", table).backup_path, path + ".bak-1");
-        EXPECT_EQ(read_file(path + ".bak"), "older");
-        EXPECT_EQ(read_file(path + ".bak-1"), bytes);
+        EXPECT_EQ(table.line(line_count).field(checked_field), value);
+        EXPECT_EQ(list_directory(dir.path()), std::vector<std::string>{"planifs.txt"});
+
+        ASSERT_EQ(save_schedule(dir.path() + "/", table, &report), "");
+        EXPECT_EQ(report.backup_path, repairs ? path + ".bak" : "");
+        EXPECT_TRUE(read_file(path + ".bak") == (repairs ? bytes : ""));
+        EXPECT_TRUE(load_schedule(dir.path() + "/", table).repairs.empty());
+        LoadReport second;
+        ASSERT_EQ(save_schedule(dir.path() + "/", table, &second), "");
+        EXPECT_EQ(second.backup_path, "");
+        EXPECT_EQ(list_directory(dir.path()).size(), repairs ? 2u : 1u);
     }
+}
+
+TEST(ScheduleFile, CopiesAreNeverTwiceTheSameAndAtMostFiveTheOldestReplaced) {
+    TempDir dir;
+    const std::string path = dir.file("planifs.txt");
+    auto save_over = [&](const std::string& damaged) {
+        write_file(path, damaged);
+        LoadReport report;
+        EXPECT_EQ(save_schedule(dir.path() + "/", ScheduleTable{}, &report), "");
+        return report.backup_path;
+    };
+    EXPECT_EQ(save_over("A"), path + ".bak");
+    EXPECT_EQ(save_over("A"), path + ".bak");
+    for (const std::string name : {"B", "C", "D", "E"})
+        EXPECT_EQ(save_over(name), path + ".bak-" + std::to_string(name[0] - 'A'));
+    const timespec long_ago[2] = {{1000, 0}, {1000, 0}};
+    ::utimensat(AT_FDCWD, (path + ".bak-2").c_str(), long_ago, 0);
+    EXPECT_EQ(save_over("F"), path + ".bak-2");
+    EXPECT_EQ(read_file(path + ".bak-2") + read_file(path + ".bak-3"), "FD");
+    EXPECT_EQ(list_directory(dir.path()).size(), 6u);
+}
+
+TEST(ScheduleFile, SaveRefusesLineBreaksLongFieldsAndACopyThatFailsWritingNothing) {
+    // What the file holds, the title to save; the last file's copy cannot be written whole.
+    const std::pair<std::string, std::string> cases[] = {{example_line, "a\nb"},
+                                                         {example_line, "a\rb"},
+                                                         {example_line, std::string(max_field_length + 1, 'x')},
+                                                         {numbered_line("d", 39) + std::string(20000, 'x'), "ok"}};
+    for (const auto& [on_disk, title] : cases) {
+        SCOPED_TRACE(title.substr(0, 10));
+        TempDir dir;
+        write_file(dir.file("planifs.txt"), on_disk);
+        ScheduleTable table;
+        table.append(ScheduleLine{});
+        table.line(1).set_field(field::title, title);
+        FileSizeLimit limit(10000);
+        EXPECT_NE(save_schedule(dir.path() + "/", table), "");
+        EXPECT_EQ(read_file(dir.file("planifs.txt")), on_disk);
+        EXPECT_EQ(list_directory(dir.path()), std::vector<std::string>{"planifs.txt"});
+    }
+}
+
+TEST(ScheduleFile, OnlyLeftoverTemporaryFilesOfSavesAreRemoved) {
+    TempDir dir;
+    for (const char* name : {".planifs.txt.Ab3xYz", ".planifs.txt.000000", ".planifs.txt.Ab3xYz1",
+                             ".planifs.txt.Ab_xYz", ".pref1.txt.Ab3xYz", "planifs.txt"})
+        write_file(dir.file(name), "x");
+    std::filesystem::create_directory(dir.file(".planifs.txt.folder"));
+    std::filesystem::create_symlink("planifs.txt", dir.file(".planifs.txt.linkto"));
+    EXPECT_EQ(remove_leftover_save_files(dir.path() + "/"), 2);
+    const std::vector<std::string> kept{".planifs.txt.Ab3xYz1", ".planifs.txt.Ab_xYz", ".planifs.txt.folder",
+                                        ".planifs.txt.linkto",  ".pref1.txt.Ab3xYz",   "planifs.txt"};
+    EXPECT_EQ(list_directory(dir.path()), kept);
+    EXPECT_EQ(read_file(dir.file("planifs.txt")), "x");
 }
 
 TEST(ScheduleLine, RowTextTable) {

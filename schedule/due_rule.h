@@ -1,0 +1,33 @@
+#pragma once
+
+#include <ctime>
+#include <string>
+
+class ScheduleLine;
+
+/// Whether the scheduler runs a line at a given moment.
+struct DueCheck {
+    enum class Verdict {
+        not_due,   ///< not now: on demand, today not ticked, not yet, or never run (empty last run)
+        due,       ///< to be run now
+        malformed, ///< a field holds a value the form never writes: never due until stored again
+    };
+    Verdict verdict = Verdict::not_due;
+    /// The last run lies after `now` (the clock was set back): it counted as
+    /// `now`, and the caller stamps the line with `now` and saves it, so that
+    /// the line is not held back until the clock catches up.
+    bool stamp_in_future = false;
+    /// For Verdict::malformed, in French: the field and what it holds, to be
+    /// told to the user once.
+    std::string problem;
+};
+
+/// Decides whether `line` is due at the local date and time `now`.
+/// "Plusieurs fois par jour" (kind "1"): when `now` reaches the last run
+/// (fields 39 and 40) plus the interval of field 10, across midnight and
+/// days. "A partir de" (kind "2"): from the last run's date plus the day
+/// step of field 13 plus one, once the start time of fields 11 and 12 is
+/// reached. Both only on a day whose weekday box (fields 14 to 20) holds "1".
+/// Only the civil fields of `now` are read (year to minute; the weekday comes
+/// from the date): days are calendar days, whatever their length in hours.
+DueCheck check_due(const ScheduleLine& line, const std::tm& now);
