@@ -14,9 +14,10 @@ struct DataFolder;
 /// 128 + the signal's number (130 for SIGINT, 143 for SIGTERM).
 namespace exit_status {
 inline constexpr int ok = 0;
-inline constexpr int failure = 1; ///< the data folder or planifs.txt cannot be used
-inline constexpr int usage = 2;   ///< bad arguments, or no extraction of that title
-inline constexpr int locked = 3;  ///< another process holds the data folder's lock
+inline constexpr int failure = 1;    ///< the data folder, planifs.txt, the destination or the output cannot be used
+inline constexpr int usage = 2;      ///< bad arguments, or no extraction of that title
+inline constexpr int locked = 3;     ///< another process holds the data folder's lock
+inline constexpr int incomplete = 4; ///< the start page could not be read, or an image could not be written
 } // namespace exit_status
 
 /// What the command line needs from the outside world. main gives it the

@@ -1,3 +1,4 @@
+#include <csignal>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -14,6 +15,9 @@
 int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     catch_stop_signals();
+    // A reader that goes away (quillmoor --run X | head -1) must not end a
+    // run: writes fail with EPIPE instead, and the run goes on without output.
+    std::signal(SIGPIPE, SIG_IGN);
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     const CommandLineContext context{
