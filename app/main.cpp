@@ -18,6 +18,9 @@ int main(int argc, char** argv) {
     // A reader that goes away (quillmoor --run X | head -1) must not end a
     // run: writes fail with EPIPE instead, and the run goes on without output.
     std::signal(SIGPIPE, SIG_IGN);
+    // Past a file-size limit (ulimit -f), a write fails like on a full disk
+    // instead of killing the run.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     const CommandLineContext context{

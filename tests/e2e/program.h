@@ -106,15 +106,15 @@ inline std::tuple<int, std::string, std::string> run_program(const std::vector<s
         throw std::runtime_error("pipe2 failed");
     const pid_t child = fork();
     if (child == 0) { // only async-signal-safe calls from here
-        // This process may ignore SIGPIPE; a shell would not.
-        signal(SIGPIPE, SIG_DFL);
+        // This process may ignore these signals; a shell would not.
+        signal(SIGPIPE, SIG_DFL), signal(SIGXFSZ, SIG_DFL);
         // Even as root, permissions hold: a read-only folder stays read-only (fails harmlessly for a user).
         prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE), prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH);
         if (supervision.file_size_limit != RLIM_INFINITY) {
             rlimit limit{};
             getrlimit(RLIMIT_FSIZE, &limit);
             limit.rlim_cur = supervision.file_size_limit;
-            setrlimit(RLIMIT_FSIZE, &limit), signal(SIGXFSZ, SIG_IGN);
+            setrlimit(RLIMIT_FSIZE, &limit);
         }
         dup2(pipe_ends[1] >= 0 ? pipe_ends[1] : open(out.c_str(), O_WRONLY | O_CREAT, 0600), 1);
         dup2(open(err.c_str(), O_WRONLY | O_CREAT, 0600), 2);
