@@ -242,6 +242,11 @@ void catch_stop_signals() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
+void ignore_write_signals() {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
 int caught_stop_signal() {
     return stop_signal_caught;
 }

@@ -44,5 +44,10 @@ int run_command_line(const std::vector<std::string>& args, const CommandLineCont
 /// a second signal of the same kind then ends the process at once.
 void catch_stop_signals();
 
+/// Makes a write fail instead of ending the process when the reader of a pipe
+/// went away (quillmoor --run X | head -1: the run goes on without output) or
+/// past a file-size limit (ulimit -f: like a full disk).
+void ignore_write_signals();
+
 /// The last stop signal caught, or 0.
 int caught_stop_signal();

@@ -1,4 +1,3 @@
-#include <csignal>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -15,12 +14,7 @@
 int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     catch_stop_signals();
-    // A reader that goes away (quillmoor --run X | head -1) must not end a
-    // run: writes fail with EPIPE instead, and the run goes on without output.
-    std::signal(SIGPIPE, SIG_IGN);
-    // Past a file-size limit (ulimit -f), a write fails like on a full disk
-    // instead of killing the run.
-    std::signal(SIGXFSZ, SIG_IGN);
+    ignore_write_signals();
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     const CommandLineContext context{
