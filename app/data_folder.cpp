@@ -2,11 +2,13 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+#include <vector>
+
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
+
+#include "store/error_text.h"
 
 namespace {
 
@@ -16,8 +18,16 @@ std::string with_slash(std::string path) {
     return path;
 }
 
-std::string reason(const std::string& path, int error_number) {
-    return "le dossier " + path + " ne peut pas être utilisé (" + std::strerror(error_number) + ")";
+bool is_directory(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+/// "" when this process can create files in the directory `path`.
+std::string write_problem(const std::string& path) {
+    if (access(path.c_str(), W_OK | X_OK) != 0)
+        return "le dossier " + path + " n'est pas accessible en écriture (" + error_text(errno) + ")";
+    return {};
 }
 
 } // namespace
@@ -59,28 +69,34 @@ std::string prepare_folder(const std::string& path) {
     for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string level = slash == std::string::npos ? path : path.substr(0, slash);
         if (!level.empty() && mkdir(level.c_str(), 0700) != 0 && errno != EEXIST)
-            return reason(path, errno);
+            return "le dossier " + path + " ne peut pas être créé (" + error_text(errno) + ")";
         if (slash == std::string::npos)
             break;
     }
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0)
-        return reason(path, errno);
-    if (!S_ISDIR(status.st_mode))
-        return reason(path, ENOTDIR);
-    if (access(path.c_str(), W_OK | X_OK) != 0)
-        return reason(path, errno);
-    return {};
+    if (!is_directory(path))
+        return "le dossier " + path + " ne peut pas être créé (" + error_text(EEXIST) + ")";
+    return write_problem(path);
 }
 
 DataFolder choose_data_folder(const DataFolderSources& sources) {
     DataFolder folder;
     std::string user_problem;
     if (const std::string root = user_data_root(sources); !root.empty()) {
-        const std::string candidate = with_slash(root) + "Qmr";
-        user_problem = prepare_folder(candidate);
+        const std::string standard = with_slash(root) + "Qmr";
+        if (is_directory(standard)) {
+            // Falling back from a folder that exists would hide the extractions
+            // stored in it: the user must rather hear that it cannot be written.
+            if (access(standard.c_str(), W_OK | X_OK) != 0) {
+                folder.error = "Le dossier de données " + standard + " n'est pas accessible en écriture (" +
+                               error_text(errno) + ").";
+                return folder;
+            }
+            folder.path = standard + "/";
+            return folder;
+        }
+        user_problem = prepare_folder(standard);
         if (user_problem.empty()) {
-            folder.path = candidate + "/";
+            folder.path = standard + "/";
             return folder;
         }
     } else {
@@ -98,5 +114,6 @@ DataFolder choose_data_folder(const DataFolderSources& sources) {
     }
     folder.path = fallback + "/";
     folder.fallback = true;
+    folder.warning = "Quillmoor garde ses données dans " + folder.path + " : " + user_problem + ".";
     return folder;
 }

@@ -10,10 +10,11 @@ struct DataFolderSources {
     std::string program_folder; ///< the executable's folder, ending in "/", possibly empty
 };
 
-/// The folder chosen for planifs.txt and the lock.
+/// The folder chosen for planifs.txt and the lock. The caller shows the texts.
 struct DataFolder {
     std::string path;      ///< ends in "/"; empty when no folder could be used
     bool fallback = false; ///< true when it is "qmrsetin/" beside the executable
+    std::string warning;   ///< with the fallback: which folder is used and why, in French
     std::string error;     ///< why no folder could be used, in French; empty otherwise
 };
 
@@ -26,8 +27,10 @@ DataFolderSources current_data_folder_sources();
 std::string user_data_root(const DataFolderSources& sources);
 
 /// Chooses and creates (mode 0700) the data folder: "Qmr/" under the user's
-/// data location, or "qmrsetin/" beside the executable when that one cannot be
-/// created or written. A folder that already exists keeps its permissions.
+/// data location, or "qmrsetin/" beside the executable, with a warning, only
+/// when the first cannot be created at all. An existing "Qmr" that cannot be
+/// written is an error: it may hold the user's extractions. A folder that
+/// already exists keeps its permissions.
 DataFolder choose_data_folder(const DataFolderSources& sources);
 
 /// Creates `path` and any missing parent with mode 0700, then checks that it

@@ -1,19 +1,19 @@
 #include "app/headless_runner.h"
 
-#include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <ostream>
 
-#include "engine/extraction_run.h"
 #include "net/internet_transfer.h"
-#include "engine/run_observer.h"
+#include "store/destination.h"
+#include "engine/extraction_run.h"
 #include "schedule/clock.h"
 #include "schedule/job_from_line.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_line.h"
 #include "app/data_folder.h"
 #include "app/instance_lock.h"
+#include "app/run_report.h"
+#include "app/status_printer.h"
 
 namespace {
 
@@ -23,54 +23,6 @@ void on_stop_signal(int signal_number) {
     stop_signal_caught = signal_number;
 }
 
-/// Prints the run's status texts. There is no event loop to serve, so yield
-/// has nothing to do; the stop request is the caught signal.
-class PrintingObserver final : public RunObserver {
-public:
-    PrintingObserver(std::ostream& out, bool in_place, const std::function<int()>& stop_signal)
-        : out_(out), in_place_(in_place), stop_signal_(stop_signal) {}
-
-    void show_status(const std::string& text) override {
-        if (in_place_) {
-            // Back to the start of the line, the new text, then erase what a
-            // longer previous text left behind.
-            out_ << '\r' << text << "\x1b[K";
-            line_open_ = true;
-        } else if (!text.empty()) {
-            out_ << text << '\n';
-        }
-        // A reader at the end of a pipe follows the run within a tenth of a
-        // second; flushing every one of thousands of texts would cost more
-        // system calls than the images' files.
-        const auto now = std::chrono::steady_clock::now();
-        if (now - last_flush_ >= flush_interval) {
-            out_.flush();
-            last_flush_ = now;
-        }
-    }
-    void set_background(StatusBackground) override {}
-    void yield() override {}
-    bool stop_requested() const override { return stop_signal_ && stop_signal_() != 0; }
-
-    /// Ends the line that the in-place texts were written on, and shows
-    /// whatever is still buffered.
-    void finish() {
-        if (line_open_) {
-            out_ << '\n';
-            line_open_ = false;
-        }
-        out_.flush();
-    }
-
-private:
-    std::ostream& out_;
-    bool in_place_;
-    const std::function<int()>& stop_signal_;
-    bool line_open_ = false;
-    static constexpr std::chrono::milliseconds flush_interval{100};
-    std::chrono::steady_clock::time_point last_flush_{};
-};
-
 /// The data folder, or nothing after telling why it cannot be used.
 bool usable_data_folder(const CommandLineContext& context, DataFolder& folder) {
     folder = context.data_folder();
@@ -78,7 +30,18 @@ bool usable_data_folder(const CommandLineContext& context, DataFolder& folder) {
         context.err << "quillmoor : " << folder.error << '\n';
         return false;
     }
+    if (!folder.warning.empty())
+        context.err << "quillmoor : " << folder.warning << '\n';
     return true;
+}
+
+/// The status of a command whose output is its whole result: output that
+/// could not be written (a full disk, a closed pipe) is no success.
+int output_status(const CommandLineContext& context) {
+    if (context.out.flush())
+        return exit_status::ok;
+    context.err << "quillmoor : la sortie standard n'a pas pu être écrite.\n";
+    return exit_status::failure;
 }
 
 /// Loads planifs.txt, telling what was repaired; false when it cannot be read.
@@ -109,8 +72,7 @@ int list_extractions(const CommandLineContext& context) {
             context.out << '\t' << cell;
         context.out << '\n';
     }
-    context.out.flush();
-    return exit_status::ok;
+    return output_status(context);
 }
 
 int run_extraction(const CommandLineContext& context, const std::string& title) {
@@ -146,11 +108,19 @@ int run_extraction(const CommandLineContext& context, const std::string& title) 
         return exit_status::usage;
     }
 
+    const ExtractionJob job = job_from_line(table.line(number));
+    // Checked before anything is fetched: a relative destination would put
+    // the images wherever the program was started from.
+    if (const std::string refusal = m_qmr::destination_refusal(job.destination); !refusal.empty()) {
+        context.err << "quillmoor : " << refusal << '\n';
+        return exit_status::failure;
+    }
+
     const std::unique_ptr<InternetTransfer> transfer = context.make_transfer();
-    PrintingObserver observer(context.out, context.out_is_terminal, context.stop_signal);
-    ExtractionRun run(*transfer, observer);
-    const RunOutcome outcome = run.run(job_from_line(table.line(number)), RunMode::interactive);
-    observer.finish();
+    StatusPrinter printer(context.out, context.out_is_terminal, context.stop_signal);
+    ExtractionRun run(*transfer, printer);
+    const RunOutcome outcome = run.run(job, RunMode::interactive);
+    printer.finish();
 
     if (outcome == RunOutcome::stopped) {
         context.err << "quillmoor : extraction interrompue ; " << schedule_file_name << " n'a pas été modifié.\n";
@@ -161,7 +131,12 @@ int run_extraction(const CommandLineContext& context, const std::string& title) 
         context.err << "quillmoor : une extraction est déjà en cours.\n";
         return exit_status::failure;
     }
+    // For cron, stderr and the exit status are all there is to tell a run
+    // that did its job from one that did not.
+    if (const std::string summary = failure_summary(run.counters(), job.destination); !summary.empty())
+        context.err << "quillmoor : " << summary << '\n';
 
+    // A run that went to its end is stamped, failures or not, as the window does.
     stamp_line(table.line(number), context.now());
     const std::string error = save_schedule(folder.path, table, &report);
     if (!report.backup_path.empty())
@@ -171,7 +146,7 @@ int run_extraction(const CommandLineContext& context, const std::string& title) 
                     << '\n';
         return exit_status::failure;
     }
-    return exit_status::ok;
+    return run_incomplete(run.counters()) ? exit_status::incomplete : exit_status::ok;
 }
 
 /// What the arguments ask for.
@@ -221,7 +196,22 @@ std::string usage_text() {
            "  --help        affiche cette aide\n"
            "\n"
            "Les extractions enregistrées sont dans planifs.txt, dans le dossier de données\n"
-           "$XDG_DATA_HOME/Qmr/ (par défaut ~/.local/share/Qmr/).\n";
+           "$XDG_DATA_HOME/Qmr/ (par défaut ~/.local/share/Qmr/), ou, si celui-ci ne peut\n"
+           "pas être créé, dans qmrsetin/ à côté du programme.\n"
+           "\n"
+           "Après une extraction, une ligne sur la sortie d'erreur compte les pages et les\n"
+           "images qui n'ont pas pu être récupérées, s'il y en a.\n"
+           "\n"
+           "État de sortie :\n"
+           "  0    réussite\n"
+           "  1    dossier de données ou planifs.txt inutilisable, destination qui n'est\n"
+           "       pas un chemin absolu, ou sortie standard impossible à écrire\n"
+           "  2    option incorrecte, ou aucune extraction n'a ce titre\n"
+           "  3    une autre instance de Quillmoor travaille dans le dossier de données\n"
+           "  4    extraction incomplète : la page de départ n'a pas pu être lue, ou une\n"
+           "       image n'a pas pu être écrite dans la destination ; la date est notée\n"
+           "  130  extraction interrompue par Ctrl+C (SIGINT), 143 par SIGTERM ;\n"
+           "       la date n'est pas notée\n";
 }
 
 } // namespace
@@ -232,12 +222,10 @@ int run_command_line(const std::vector<std::string>& args, const CommandLineCont
     case Command::Kind::usage:
     case Command::Kind::help:
         context.out << usage_text();
-        context.out.flush();
-        return exit_status::ok;
+        return output_status(context);
     case Command::Kind::version:
         context.out << "Quillmoor v2.0\n";
-        context.out.flush();
-        return exit_status::ok;
+        return output_status(context);
     case Command::Kind::list:
         return list_extractions(context);
     case Command::Kind::run:
@@ -257,6 +245,11 @@ void catch_stop_signals() {
     action.sa_flags = SA_RESTART | SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+void ignore_write_signals() {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 int caught_stop_signal() {

@@ -14,9 +14,10 @@ struct DataFolder;
 /// 128 + the signal's number (130 for SIGINT, 143 for SIGTERM).
 namespace exit_status {
 inline constexpr int ok = 0;
-inline constexpr int failure = 1; ///< the data folder or planifs.txt cannot be used
-inline constexpr int usage = 2;   ///< bad arguments, or no extraction of that title
-inline constexpr int locked = 3;  ///< another process holds the data folder's lock
+inline constexpr int failure = 1;    ///< the data folder, planifs.txt, the destination or the output cannot be used
+inline constexpr int usage = 2;      ///< bad arguments, or no extraction of that title
+inline constexpr int locked = 3;     ///< another process holds the data folder's lock
+inline constexpr int incomplete = 4; ///< the start page could not be read, or an image could not be written
 } // namespace exit_status
 
 /// What the command line needs from the outside world. main gives it the
@@ -42,6 +43,11 @@ int run_command_line(const std::vector<std::string>& args, const CommandLineCont
 /// Makes SIGINT and SIGTERM only record themselves, for caught_stop_signal();
 /// a second signal of the same kind then ends the process at once.
 void catch_stop_signals();
+
+/// Makes a write fail instead of ending the process when the reader of a pipe
+/// went away (quillmoor --run X | head -1: the run goes on without output) or
+/// past a file-size limit (ulimit -f: like a full disk).
+void ignore_write_signals();
 
 /// The last stop signal caught, or 0.
 int caught_stop_signal();

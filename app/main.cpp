@@ -14,6 +14,7 @@
 int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     catch_stop_signals();
+    ignore_write_signals();
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     const CommandLineContext context{

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <filesystem>
 #include <future>
+#include <regex>
 #include <sys/file.h>
 
 #include "program.h"
@@ -17,36 +18,47 @@ TEST(CommandLine, StatusOutputDataFolderAndScheduleLeftAsItWas) {
     struct Case {
         const char* name;
         std::vector<std::string> args;
-        const char* xdg;  ///< XDG_DATA_HOME in the test's folder, "" to unset it
-        char obstacle;    ///< 'l': the test holds the lock; 'p' / 'v' / 'q': planifs.txt / verrou / qmrsetin in the way
+        const char* xdg; ///< XDG_DATA_HOME in the test's folder, "" to unset it
+        /// 'l': the test holds the lock; 'p' / 'v' / 'q': planifs.txt / verrou / qmrsetin in the way; 'r': xdg/Qmr
+        /// read-only; 'o': standard output on a full disk
+        char obstacle;
         const char* made; ///< the data folder the program must make, 0700; "" when the test prepares xdg/Qmr
         int status;
         std::string out;
         const char* err; ///< a part of the error output, or "" for none
+        int stamped = -1;
     };
     // Nothing listens on port 1: a run that went ahead would still end, and stamp its line.
-    const std::string planifs = StoredLine{"Galerie", "http://127.0.0.1:1/", "0", "/img/a"}.text() +
-                                StoredLine{" Tour, du soir ", "https://h/", "3", "/img/b", "1"}.text() +
-                                StoredLine{"Inconnu", "http://k/", "0", "/img/d", "7"}.text();
+    const std::vector<StoredLine> lines = {{"Galerie", "http://127.0.0.1:1/", "0", "/img/a"},
+                                           {" Tour, du soir ", "https://h/", "3", "/img/b", "1"},
+                                           {"Inconnu", "http://k/", "0", "/img/d", "7"},
+                                           {"Printemps", "http://127.0.0.1:1/", "0", "C:\\Images\\Printemps"}};
+    const std::string planifs = schedule_text(lines);
     const std::string list = "1\tGalerie\thttp://127.0.0.1:1/\tNon\t/img/a\tA la demande\n"
                              "2\t Tour, du soir \thttps://h/\tOui\t/img/b\tPlusieurs fois par jour\n"
-                             "3\tInconnu\thttp://k/\tNon\t/img/d\t\n";
+                             "3\tInconnu\thttp://k/\tNon\t/img/d\t\n"
+                             "4\tPrintemps\thttp://127.0.0.1:1/\tNon\tC:\\Images\\Printemps\tA la demande\n";
     const Case cases[] = {
         {"--list", {"--list"}, "xdg", ' ', "", 0, list, ""},
         {"--list does not wait for a run", {"--list"}, "xdg", 'l', "", 0, list, ""},
+        {"--list on a full disk", {"--list"}, "xdg", 'o', "", 1, "", "sortie standard"},
         {"--version", {"--version"}, "xdg", ' ', "", 0, "Quillmoor v2.0\n", ""},
         {"unknown option", {"--bogus"}, "xdg", ' ', "", 2, "", "option inconnue : --bogus"},
         {"unknown title", {"--run", "Galeries"}, "xdg", ' ', "", 2, "", "« Galeries »"},
+        {"start page unreachable", {"--run", "Galerie"}, "xdg", ' ', "", 4, "1 page visitée\n", "lue (réseau).", 0},
+        {"relative destination", {"--run", "Printemps"}, "xdg", ' ', "", 1, "", "n'est pas un chemin absolu."},
         {"lock held by another process", {"--run", "Galerie"}, "xdg", 'l', "", 3, "", "une autre instance"},
         {"planifs.txt unreadable", {"--run", "Galerie"}, "xdg", 'p', "", 1, "", "planifs.txt"},
         {"lock unusable", {"--run", "Galerie"}, "xdg", 'v', "", 1, "", "verrou"},
+        {"read-only data folder", {"--run", "Galerie"}, "xdg", 'r', "", 1, "", "xdg/Qmr n'est pas accessible"},
         {"made under XDG_DATA_HOME", {"--list"}, "new", ' ', "new/Qmr", 0, "", ""},
         {"no XDG_DATA_HOME: under HOME", {"--list"}, "", ' ', "home/.local/share/Qmr", 0, "", ""},
-        {"XDG_DATA_HOME unusable: beside the program", {"--list"}, "quillmoor", ' ', "qmrsetin", 0, "", ""},
+        {"XDG_DATA_HOME unusable: beside the program", {"--list"}, "quillmoor", ' ', "qmrsetin", 0, "", "qmrsetin/ :"},
         {"no folder can be made", {"--list"}, "quillmoor", 'q', "", 1, "", "Aucun dossier de données"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        set_clock_to_five_past_five();
         // A copy of the program, so that its fallback folder lies in the test's folder.
         const TempDir root;
         const std::string folder = root.file("xdg/Qmr/");
@@ -58,80 +70,133 @@ TEST(CommandLine, StatusOutputDataFolderAndScheduleLeftAsItWas) {
             write_file(folder + "planifs.txt", planifs);
         const int lock = open((folder + "verrou").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
         ASSERT_TRUE(c.obstacle != 'l' || flock(lock, LOCK_EX | LOCK_NB) == 0);
+        if (c.obstacle == 'r')
+            fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
 
         const auto [status, out, err] =
-            run_program(c.args, {*c.xdg ? "XDG_DATA_HOME=" + root.file(c.xdg) : "--unset=XDG_DATA_HOME",
-                                 "HOME=" + root.file("home"), root.file("quillmoor")});
+            run_program(c.args,
+                        {*c.xdg ? "XDG_DATA_HOME=" + root.file(c.xdg) : "--unset=XDG_DATA_HOME",
+                         "HOME=" + root.file("home"), root.file("quillmoor")},
+                        {.output_full = c.obstacle == 'o'});
         close(lock);
         EXPECT_EQ(status, c.status) << err;
         EXPECT_EQ(out, c.out);
         EXPECT_TRUE(*c.err ? err.find(c.err) != std::string::npos : err.empty()) << err;
-        EXPECT_EQ(read_file(folder + "planifs.txt"), c.obstacle == 'p' ? "" : planifs);
+        EXPECT_EQ(read_file(folder + "planifs.txt"), c.obstacle == 'p' ? "" : schedule_text(lines, c.stamped));
         EXPECT_TRUE(!*c.made || fs::status(root.file(c.made)).permissions() == fs::perms::owner_all) << c.made;
     }
 }
 
-TEST(SiteRun, CopiesTwoLevelsAndStampsItsLineThenStopsOnSigintWithoutStamping) {
-    const TempDir home;
-    const std::string schedule = home.file("Qmr/planifs.txt");
+TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
+    struct Case {
+        const char* name;
+        const char* page;
+        /// 'r': read-only destination; 'f': files capped at 2 500 bytes; 'p': output read through a pipe, closed
+        /// after two lines while the third page stalls; 'i': SIGINT once the slow image is on its way
+        char setup;
+        int status;
+        const char* files; ///< the destination's content
+        std::string out;
+        std::string err; ///< without "quillmoor : " and ".\n"; "DEST" stands for the destination
+    };
+    // a.gif is tried again for its second reference when the first attempt failed.
+    const Case cases[] = {
+        {"two levels", "index", ' ', 0, "a.gif b.jpg",
+         "1 page visitée\n2 pages visitées\n1 image copiée\n2 images copiées\n",
+         "1 image n'a pas pu être téléchargée (réponse d'erreur du serveur)"},
+        {"read-only destination", "index", 'r', 4, "", "1 page visitée\n2 pages visitées\n",
+         "1 image n'a pas pu être téléchargée (réponse d'erreur du serveur) ; 3 images n'ont pas pu être écrites dans "
+         "« DEST » (disque)"},
+        {"full disk", "index", 'f', 4, "a.gif", "1 page visitée\n2 pages visitées\n1 image copiée\n",
+         "1 image n'a pas pu être téléchargée (réponse d'erreur du serveur) ; 1 image n'a pas pu être écrite dans "
+         "« DEST » (disque)"},
+        {"start page not found", "absent", ' ', 4, "", "1 page visitée\n",
+         "1 page n'a pas pu être lue (réponse d'erreur du serveur)"},
+        {"output closed during a stall", "attente", 'p', 0, "a.gif b.jpg c.gif", "1 page visitée\n2 pages visitées\n",
+         ""},
+        {"SIGINT", "lent", 'i', 130, "", "1 page visitée\n",
+         "extraction interrompue ; planifs.txt n'a pas été modifié"},
+    };
     const std::map<std::string, std::string> files = {
         {"/index.html", "<img src=\"a.gif\"><img src=missing.gif >\n<a href=\"page2.html\">suite</a>"},
         {"/page2.html", "<IMG SRC='b.jpg'> <img src=\"a.gif\"> <a href=\"page3.html#haut\">3</a> <a href=index.html>"},
         {"/page3.html", "<img src=\"c.gif\">"},
+        {"/attente.html", "<a href=page3.html >3</a> <a href=pause.html >4</a> <img src=\"a.gif\">"},
+        {"/pause.html", "<img src=\"b.jpg\">"},
         {"/lent.html", "<img src=\"slow.gif\"> <img src=\"a.gif\">"},
         {"/a.gif", "GIF89a" + std::string(2'000, 'a')},
         {"/b.jpg", "\xFF\xD8\xFF\xE0" + std::string(3'000, 'b')},
         {"/c.gif", "GIF89a" + std::string(2'500, 'c')}};
-    std::promise<void> arrived;
-    TestServer site; // last: it stops before what its handler uses goes
-    site.server().Get("/.*", [&](const httplib::Request& request, httplib::Response& response) {
-        if (request.path == "/slow.gif") {
-            arrived.set_value();
-            // A byte every 5 ms for a minute: only a cancel ends the fetch early.
-            response.set_chunked_content_provider("image/gif", [](std::size_t offset, httplib::DataSink& sink) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                return offset < 12'000 && sink.write("G", 1);
-            });
-        } else if (const auto file = files.find(request.path); file != files.end()) {
-            response.set_content(file->second, request.path.ends_with(".html") ? "text/html" : "image/gif");
-        } else {
-            response.status = 404;
-            response.set_content("<html><body>404 Not Found</body></html>", "text/html");
-        }
-    });
-    site.start();
-    fs::create_directories(home.file("Qmr"));
-    const StoredLine other{"Autre", site.url("/page3.html"), "0", "/nulle/part"};
-    StoredLine line{" Galerie ", " " + site.url("/index.html"), "1", home.file("images")};
-    write_file(schedule, other.text() + line.text());
-
-    const std::string before = stamp_now();
-    auto [status, out, err] = run_program({"--run", "Galerie"}, {"XDG_DATA_HOME=" + home.path(), QUILLMOOR_BINARY});
-    const std::string after = stamp_now();
-    EXPECT_EQ(status, 0) << err;
-    EXPECT_EQ(out + err, "1 page visitée\n2 pages visitées\n1 image copiée\n2 images copiées\n");
-    EXPECT_EQ(list_directory(home.file("images")), (std::vector<std::string>{"a.gif", "b.jpg"}));
-    for (const std::string name : {"a.gif", "b.jpg"})
-        EXPECT_EQ(read_file(home.file("images/" + name)), files.at("/" + name)) << name;
-    // Only the run's date and time changed, on its own line.
-    const std::string stored = read_file(schedule);
-    line.date = stored.substr(stored.size() - 21, 10), line.time = stored.substr(stored.size() - 8, 5);
-    EXPECT_EQ(stored, other.text() + line.text());
-    EXPECT_TRUE(before <= line.date + " " + line.time && line.date + " " + line.time <= after) << stored;
-
-    // SIGINT once the slow image is on its way.
-    const std::string planifs = StoredLine{"Lent", site.url("/lent.html"), "0", home.file("lent")}.text();
-    write_file(schedule, planifs);
-    std::tie(status, out, err) =
-        run_program({"--run", "Lent"}, {"XDG_DATA_HOME=" + home.path(), QUILLMOOR_BINARY}, [&](pid_t child) {
-            arrived.get_future().wait_for(std::chrono::seconds(60)); // only a guard against hanging
-            kill(child, SIGINT);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        set_clock_to_five_past_five();
+        std::promise<void> arrived, released;
+        bool released_in_time = true;
+        TestServer site; // last: it stops before what its handler uses goes
+        site.server().Get("/.*", [&](const httplib::Request& request, httplib::Response& response) {
+            if (request.path == "/slow.gif") {
+                arrived.set_value();
+                // A byte every 5 ms for a minute: only a cancel ends the fetch early.
+                response.set_chunked_content_provider("image/gif", [](std::size_t offset, httplib::DataSink& sink) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    return offset < 12'000 && sink.write("G", 1);
+                });
+                return;
+            }
+            // The program must have shown the texts before, while this fetch waits.
+            if (request.path == "/pause.html")
+                released_in_time = released.get_future().wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+            if (const auto file = files.find(request.path); file != files.end()) {
+                response.set_content(file->second, request.path.ends_with(".html") ? "text/html" : "image/gif");
+            } else {
+                response.status = 404;
+                response.set_content("<html><body>404 Not Found</body></html>", "text/html");
+            }
         });
-    EXPECT_EQ(status, 130) << err;
-    EXPECT_EQ(out, "1 page visitée\n");
-    // Neither the image being fetched nor the next one is written.
-    EXPECT_EQ(list_directory(home.file("lent")), std::vector<std::string>{});
-    EXPECT_EQ(read_file(schedule), planifs);
+        site.start();
+        const TempDir home;
+        const std::string schedule = home.file("Qmr/planifs.txt"), destination = home.file("mes images/été");
+        fs::create_directories(home.file("Qmr"));
+        const std::vector<StoredLine> lines{
+            {"Autre", site.url("/page3.html"), "0", "/nulle/part"},
+            {" Galerie ", " " + site.url("/" + std::string(c.page) + ".html"), "1", destination}};
+        write_file(schedule, schedule_text(lines));
+        if (c.setup == 'r')
+            fs::create_directories(destination),
+                fs::permissions(destination, fs::perms::owner_read | fs::perms::owner_exec);
+
+        Supervision supervision{.file_size_limit = c.setup == 'f' ? 2'500 : RLIM_INFINITY};
+        if (c.setup == 'i') {
+            supervision.watch = [&](pid_t child, int out) {
+                arrived.get_future().wait_for(std::chrono::seconds(60)); // only a guard against hanging
+                kill(child, SIGINT);
+                return read_lines(out);
+            };
+        } else if (c.setup == 'p') {
+            // As `| head -2` would: read two lines, then go away.
+            supervision.watch = [&](pid_t, int out) {
+                const std::string text = read_lines(out, 2);
+                released.set_value();
+                return text;
+            };
+        }
+        const auto [status, out, err] =
+            run_program({"--run", "Galerie"}, {"XDG_DATA_HOME=" + home.path(), QUILLMOOR_BINARY}, supervision);
+        EXPECT_EQ(status, c.status) << err;
+        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(err, c.err.empty()
+                           ? ""
+                           : "quillmoor : " + std::regex_replace(c.err, std::regex("DEST"), destination) + ".\n");
+        EXPECT_TRUE(released_in_time);
+        std::string names;
+        for (const auto& name : list_directory(destination)) {
+            names += (names.empty() ? "" : " ") + name;
+            EXPECT_EQ(read_file(destination + "/" + name), files.at("/" + name)) << name;
+        }
+        EXPECT_EQ(names, c.files);
+        // Only the run's date and time changed, on its own line.
+        EXPECT_EQ(read_file(schedule), schedule_text(lines, c.status == 130 ? -1 : 1));
+    }
 }
 
 } // namespace
