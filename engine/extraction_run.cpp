@@ -141,28 +141,40 @@ void ExtractionRun::scan_page(const std::string& address, const FetchResult& fet
         counters_.start_page_failed = true;
 }
 
-void ExtractionRun::count_failure(m_qmr::CopyFailure failure) {
+int& ExtractionRun::failure_counter(m_qmr::CopyFailure failure) {
     switch (failure) {
     case m_qmr::CopyFailure::network:
-        ++counters_.failed_images.network;
-        break;
+        return counters_.failed_images.network;
     case m_qmr::CopyFailure::server:
-        ++counters_.failed_images.server;
-        break;
+        return counters_.failed_images.server;
     case m_qmr::CopyFailure::disk:
-        ++counters_.failed_images.disk;
-        break;
     case m_qmr::CopyFailure::none:
         break;
     }
+    return counters_.failed_images.disk;
+}
+
+void ExtractionRun::count_outcome(const std::string& address, m_qmr::CopyFailure failure) {
+    // An image counts once, by how its last attempt failed: a repeat tried
+    // again after a failure replaces the earlier outcome.
+    const auto earlier = failed_images_.find(address);
+    if (earlier != failed_images_.end()) {
+        --failure_counter(earlier->second);
+        failed_images_.erase(earlier);
+    }
+    if (failure == m_qmr::CopyFailure::none)
+        return;
+    ++failure_counter(failure);
+    failed_images_.emplace(address, failure);
 }
 
 bool ExtractionRun::copy_images(const ExtractionJob& job, RunMode mode) {
+    failed_images_.clear();
     ImageCopier copier(transfer_, job);
     const bool finished = copier.copy(
         lists_.images, [this] { return observer_.stop_requested(); },
-        [&](const m_qmr::ImageCopy& copy) {
-            count_failure(copy.failure);
+        [&](const std::string& address, const m_qmr::ImageCopy& copy) {
+            count_outcome(address, copy.failure);
             if (copy.result == m_qmr::image_written) {
                 ++counters_.images_copied;
                 if (mode == RunMode::interactive)

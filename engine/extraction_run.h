@@ -6,6 +6,7 @@
 #include "store/image_store.h"
 
 #include <string>
+#include <unordered_map>
 
 class InternetTransfer;
 class RunObserver;
@@ -64,11 +65,13 @@ private:
     bool crawl(const ExtractionJob& job, RunMode mode);
     bool copy_images(const ExtractionJob& job, RunMode mode);
     void scan_page(const std::string& address, const FetchResult& fetched, const ExtractionJob& job);
-    void count_failure(m_qmr::CopyFailure failure);
+    void count_outcome(const std::string& address, m_qmr::CopyFailure failure);
+    int& failure_counter(m_qmr::CopyFailure failure);
 
     InternetTransfer& transfer_;
     RunObserver& observer_;
     RunLists lists_;
     RunCounters counters_;
+    std::unordered_map<std::string, m_qmr::CopyFailure> failed_images_;
     bool running_ = false;
 };

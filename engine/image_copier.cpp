@@ -63,7 +63,7 @@ bool ImageCopier::copy(const AddressList& images, const std::function<bool()>& s
         earlier_.insert(copied->result == m_qmr::image_written ? address : std::string());
         if (!slots_.empty())
             forget(slot, address);
-        if (!on_copied(*copied)) {
+        if (!on_copied(address, *copied)) {
             cancel_all();
             return false;
         }

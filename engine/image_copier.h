@@ -26,9 +26,9 @@
 /// needed is dropped unwritten.
 class ImageCopier {
 public:
-    /// Called after each entry's turn with what copy_image would have
-    /// returned; false stops the loop (a stop request).
-    using OnCopied = std::function<bool(const m_qmr::ImageCopy&)>;
+    /// Called after each entry's turn with its address and what copy_image
+    /// would have returned; false stops the loop (a stop request).
+    using OnCopied = std::function<bool(const std::string& address, const m_qmr::ImageCopy&)>;
 
     ImageCopier(InternetTransfer& transfer, const ExtractionJob& job);
     ~ImageCopier();

@@ -126,9 +126,9 @@ std::string chemin_local(std::string_view text) {
 }
 
 std::optional<ImagePlace> image_place(std::string_view address, std::string_view destination, int layout) {
-    // An empty destination would mean the file-system root. A NUL would
-    // silently cut the path that the system sees.
-    if (trim_spaces_view(destination).empty() || destination.find('\0') != std::string_view::npos ||
+    // A relative destination would land in whatever folder the program was
+    // started from. A NUL would silently cut the path that the system sees.
+    if (!destination.starts_with('/') || destination.find('\0') != std::string_view::npos ||
         address.find('\0') != std::string_view::npos)
         return std::nullopt;
     ImagePlace place;

@@ -145,8 +145,9 @@ TEST_F(ExtractionRunTest, CredentialsGoAsAPairAndAnUnreachableStartIsOnePageVisi
 }
 
 TEST_F(ExtractionRunTest, CountsWhatFailedByKind) {
+    // lost.gif is tried twice, and counted once.
     transfer.serve("http://site/", img("a.gif") + img("gone.gif") + img("error.gif") + img("lost.gif") +
-                                       link("p.html") + link("q.html") + link("r.html"));
+                                       img("lost.gif") + link("p.html") + link("q.html") + link("r.html"));
     transfer.serve("http://site/p.html", "", 404);
     transfer.fail("http://site/q.html");
     transfer.serve("http://site/r.html", "");

@@ -87,7 +87,7 @@ TEST_F(ImageStoreTest, PlacesTheFileByLayoutCreatingAMissingDestination) {
             const Files expected = landed.empty() ? Files{} : Files{{folder + landed, image_bytes}};
             EXPECT_EQ(files(), expected);
         }
-    for (const std::string blank : {"", "   "})
+    for (const std::string blank : {"", "   ", "dest", " /dest"})
         EXPECT_EQ(m_qmr::copie_image(transfer_, "http://h/a.jpg", blank, 2, tree_layout), m_qmr::image_failed);
     EXPECT_EQ(transfer_.images_fetched.size(), 3u * 4u) << "the refused ones were not fetched";
 }

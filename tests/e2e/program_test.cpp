@@ -99,14 +99,14 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
         std::string out;
         std::string err; ///< without "quillmoor : " and ".\n"; "DEST" stands for the destination
     };
-    // a.gif is tried again for its second reference when the first attempt failed.
+    // a.gif is tried again for its second reference when the first attempt failed, and counted once. Nothing is
+    // fetched for a destination that cannot be written.
     const Case cases[] = {
         {"two levels", "index", ' ', 0, "a.gif b.jpg",
          "1 page visitée\n2 pages visitées\n1 image copiée\n2 images copiées\n",
          "1 image n'a pas pu être téléchargée (réponse d'erreur du serveur)"},
         {"read-only destination", "index", 'r', 4, "", "1 page visitée\n2 pages visitées\n",
-         "1 image n'a pas pu être téléchargée (réponse d'erreur du serveur) ; 3 images n'ont pas pu être écrites dans "
-         "« DEST » (disque)"},
+         "3 images n'ont pas pu être écrites dans « DEST » (disque)"},
         {"full disk", "index", 'f', 4, "a.gif", "1 page visitée\n2 pages visitées\n1 image copiée\n",
          "1 image n'a pas pu être téléchargée (réponse d'erreur du serveur) ; 1 image n'a pas pu être écrite dans "
          "« DEST » (disque)"},
