@@ -110,6 +110,8 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
         {"full disk", "index", 'f', 4, "a.gif", "1 page visitée\n2 pages visitées\n1 image copiée\n",
          "1 image n'a pas pu être téléchargée (réponse d'erreur du serveur) ; 1 image n'a pas pu être écrite dans "
          "« DEST » (disque)"},
+        {"addresses with spaces", "espaces", ' ', 0, "c.gif mon image.gif",
+         "1 page visitée\n2 pages visitées\n1 image copiée\n2 images copiées\n", ""},
         {"start page not found", "absent", ' ', 4, "", "1 page visitée\n",
          "1 page n'a pas pu être lue (réponse d'erreur du serveur)"},
         {"output closed during a stall", "attente", 'p', 0, "a.gif b.jpg c.gif", "1 page visitée\n2 pages visitées\n",
@@ -123,6 +125,9 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
         {"/page3.html", "<img src=\"c.gif\">"},
         {"/attente.html", "<a href=page3.html >3</a> <a href=pause.html >4</a> <img src=\"a.gif\">"},
         {"/pause.html", "<img src=\"b.jpg\">"},
+        {"/espaces.html", "<img src=\"../mon image.gif\"> <a href=\"page 3.html\">3</a>"},
+        {"/page 3.html", "<img src=\"c.gif\">"},
+        {"/mon image.gif", "GIF89a" + std::string(2'100, 'm')},
         {"/lent.html", "<img src=\"slow.gif\"> <img src=\"a.gif\">"},
         {"/a.gif", "GIF89a" + std::string(2'000, 'a')},
         {"/b.jpg", "\xFF\xD8\xFF\xE0" + std::string(3'000, 'b')},
