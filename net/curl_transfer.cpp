@@ -20,6 +20,10 @@ using Clock = std::chrono::steady_clock;
 // Anything longer than this between two yields would make the window feel stuck.
 constexpr int kPollSliceMs = 50;
 
+// A page larger than this is rare enough to be given the room for its whole
+// limit when it grows past it.
+constexpr std::size_t large_page = 1u << 20;
+
 std::string read_whole_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -123,12 +127,16 @@ struct CurlTransfer::Impl {
         }
         std::string& body = request->result.body;
         // Sizing a page once from its announced length saves the copies of a
-        // growing buffer.
+        // growing buffer. Past a megabyte the room for the whole limit is taken
+        // at once: doubling a large buffer would hold the old one and the new
+        // one together, half as much again as the limit.
         if (body.empty()) {
             curl_off_t announced = -1;
             if (curl_easy_getinfo(request->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
                 announced > 0)
                 body.reserve(std::min(static_cast<std::size_t>(announced), request->limit));
+        } else if (body.size() + n > body.capacity() && body.size() + n > large_page) {
+            body.reserve(request->limit);
         }
         body.append(data, n);
         return n;
