@@ -17,6 +17,7 @@
 
 #include "store/atomic_file.h"
 #include "store/error_text.h"
+#include "ui/accessible_lists.h"
 #include "ui/extraction_form.h"
 #include "ui/help_window.h"
 #include "ui/prompter.h"
@@ -25,6 +26,7 @@
 f_qmr::f_qmr(WindowServices services, ScheduleTable table, QWidget* parent)
     : QMainWindow(parent), services_(std::move(services)), table_(std::move(table)), run_(services_.transfer, *this) {
     setObjectName(QStringLiteral("f_qmr"));
+    install_accessible_list_names();
     setWindowTitle(QStringLiteral("Quillmoor"));
 
     auto* central = new QWidget;
@@ -33,10 +35,10 @@ f_qmr::f_qmr(WindowServices services, ScheduleTable table, QWidget* parent)
     auto* layout = new QVBoxLayout(central);
     layout->addWidget(form_, 3);
     layout->addWidget(grid_, 2);
-    // 10155 x 7905 twips at 96 dpi; the layouts grow it to fit the captions
-    // in the desktop's font.
-    central->setMinimumSize(677, 527);
     setCentralWidget(central);
+    // 10155 x 7905 twips at 96 dpi, or more when the captions need it in the
+    // desktop's font: a minimum set by hand would override the layouts'.
+    central->setMinimumSize(central->minimumSizeHint().expandedTo(QSize(677, 527)));
 
     build_menus();
     connect(form_->Command2, &QPushButton::clicked, this, &f_qmr::Command2_Click);

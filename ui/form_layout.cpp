@@ -116,7 +116,6 @@ void ExtractionForm::build_controls() {
     Label4 = named(new QLabel, QStringLiteral("Label4"));
     Label4->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Label4->setAutoFillBackground(true);
-    Label4->setWordWrap(true);
     Label4->setMinimumHeight(Command2->sizeHint().height());
 }
 

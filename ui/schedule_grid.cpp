@@ -36,8 +36,10 @@ ScheduleGrid::ScheduleGrid(QWidget* parent) : QGroupBox(QStringLiteral("Plannifi
     gri->verticalHeader()->hide();
     gri->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     gri->verticalHeader()->setDefaultSectionSize(gri->fontMetrics().height() + 6);
+    // At least the header's own width: the desktop's font may be wider.
     for (int column = 0; column < column_count; ++column)
-        gri->setColumnWidth(column, column_widths[static_cast<std::size_t>(column)]);
+        gri->setColumnWidth(column, std::max(column_widths[static_cast<std::size_t>(column)],
+                                             gri->horizontalHeader()->sectionSizeHint(column)));
     gri->horizontalHeader()->setStretchLastSection(true);
     gri->setEditTriggers(QAbstractItemView::NoEditTriggers);
     gri->setSelectionBehavior(QAbstractItemView::SelectRows);

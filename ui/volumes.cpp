@@ -132,7 +132,7 @@ std::string volume_of(const std::string& path, const std::vector<std::string>& v
         if (root.empty() || root.front() != '/')
             continue;
         const std::string folder = root.size() > 1 && root.back() == '/' ? root.substr(0, root.size() - 1) : root;
-        if (is_under(path, folder) && folder.size() >= best.size())
+        if (path.starts_with('/') && is_under(path, folder) && folder.size() >= best.size())
             best = root;
     }
     return best;
