@@ -45,6 +45,9 @@ ScheduleGrid::ScheduleGrid(QWidget* parent) : QGroupBox(QStringLiteral("Plannifi
     gri->setSelectionBehavior(QAbstractItemView::SelectRows);
     gri->setSelectionMode(QAbstractItemView::SingleSelection);
     gri->setWordWrap(false);
+    // Room for several stored extractions before the grid scrolls.
+    gri->setMinimumHeight(gri->horizontalHeader()->sizeHint().height() +
+                          6 * gri->verticalHeader()->defaultSectionSize() + 2 * gri->frameWidth());
 
     Command3 = button(QStringLiteral("Supprimer"), QStringLiteral("Command3"));
     Command6 = button(QStringLiteral("Extraire maintenant !"), QStringLiteral("Command6"));
