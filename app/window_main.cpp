@@ -1,5 +1,8 @@
 #include "app/window_main.h"
 
+#include <cstdlib>
+#include <iostream>
+
 #include <QApplication>
 #include <QDir>
 
@@ -13,6 +16,12 @@
 #include "ui/prompter.h"
 
 int run_window(int& argc, char** argv) {
+    // Without a display Qt would abort; say what to do instead.
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+        std::cerr << "quillmoor : aucun affichage pour ouvrir la fenêtre (ni DISPLAY ni WAYLAND_DISPLAY) ; "
+                     "quillmoor --help donne les commandes sans fenêtre.\n";
+        return exit_status::failure;
+    }
     QApplication application(argc, argv);
     // Closing the help window must not end the program: the main window
     // decides when it ends.

@@ -257,6 +257,14 @@ std::string format_schedule(const ScheduleTable& table) {
 
 std::string save_schedule(const std::string& data_folder, const ScheduleTable& table) {
     const std::string path = schedule_path(data_folder);
+    // A line break inside a field would split its line at the next load.
+    for (int number = 1; number <= table.line_count(); ++number) {
+        for (int f = 1; f <= field::count; ++f) {
+            if (table.line(number).field(f).find_first_of("\r\n") != std::string::npos)
+                return "Impossible d'enregistrer les planifications dans « " + path + " » (la ligne " +
+                       std::to_string(number) + " contient un saut de ligne).";
+        }
+    }
     // The file holds passwords in clear: readable by its owner only.
     const std::string failure = write_file_atomically(path, format_schedule(table), Durability::flush_to_disk, 0600);
     if (failure.empty())

@@ -112,3 +112,16 @@ TEST(ScheduleLine, RowTextTable) {
         EXPECT_EQ(row.schedule_known, !schedule.empty());
     }
 }
+
+TEST(ScheduleFile, AFieldHoldingALineBreakIsRefusedAndNothingIsWritten) {
+    TempDir dir;
+    write_file(dir.file("planifs.txt"), example_line);
+    for (const char* title : {"deux\nlignes", "retour\r"}) {
+        ScheduleTable table;
+        ScheduleLine line;
+        line.set_field(field::title, title);
+        table.append(line);
+        EXPECT_NE(save_schedule(dir.path() + "/", table).find("saut de ligne"), std::string::npos) << title;
+        EXPECT_EQ(read_file(dir.file("planifs.txt")), example_line);
+    }
+}
