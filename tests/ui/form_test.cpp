@@ -44,11 +44,15 @@ TEST_F(Form, DefaultsAfterStartAndAfterReinit) {
     EXPECT_EQ(form->Text6->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, form->Text6), '*');
 
     // Everything changed, then "Réinitialiser": all back but the folder.
-    fill(QStringLiteral("T"), QStringLiteral("http://x/"));
+    form->Text1->setText(QStringLiteral("T"));
     form->Option3[1]->click();
     form->Combo1->setCurrentIndex(3);
-    form->Text5->setText(QStringLiteral("u"));
-    form->Text6->setText(QStringLiteral("p"));
+    // Credentials are stored trimmed; the boxes keep what was typed.
+    form->Text5->setText(QStringLiteral("  jean "));
+    form->Text6->setText(QStringLiteral(" s e "));
+    EXPECT_EQ(form->line().field(field::user_name), "jean");
+    EXPECT_EQ(form->line().field(field::password), "s e");
+    EXPECT_EQ(form->Text5->text(), QStringLiteral("  jean "));
     form->Option1[2]->click();
     form->Option2[1]->click();
     form->Option4[2]->click();
@@ -79,14 +83,6 @@ TEST_F(Form, DepthFollowsTheLevelsListOnlyWhileOuiIsChosen) {
     form->Option3[0]->click();
     EXPECT_EQ(form->current_job().depth, 0);
     EXPECT_EQ(form->Combo1->currentText(), QStringLiteral("4"));
-}
-
-TEST_F(Form, CredentialsAreTrimmedAndTheBoxesKeepWhatWasTyped) {
-    form->Text5->setText(QStringLiteral("  jean "));
-    form->Text6->setText(QStringLiteral(" s e "));
-    EXPECT_EQ(form->line().field(field::user_name), "jean");
-    EXPECT_EQ(form->line().field(field::password), "s e");
-    EXPECT_EQ(form->Text5->text(), QStringLiteral("  jean "));
 }
 
 TEST_F(Form, LeavingTheAddressBoxChecksItOnce) {

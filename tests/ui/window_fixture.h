@@ -110,37 +110,42 @@ protected:
     }
 
     /// A sound stored line, as the form writes it.
-    ScheduleLine stored(const std::string& title, const std::string& destination = "/tmp") const {
+    static ScheduleLine stored(const std::string& title, const std::string& destination = "/tmp") {
+        const std::string fields[field::count] = {title,        "http://site/",
+                                                  "0",          "",
+                                                  "",           "1",
+                                                  destination,  "1",
+                                                  "0",          "2",
+                                                  "0",          "0",
+                                                  "0",          "1",
+                                                  "1",          "1",
+                                                  "1",          "1",
+                                                  "1",          "1",
+                                                  "",           "*",
+                                                  "",           "*",
+                                                  "",           "*",
+                                                  "",           "*",
+                                                  "/",          "",
+                                                  "",           "*",
+                                                  "",           "*",
+                                                  "",           "*",
+                                                  "",           "*",
+                                                  "2007/05/01", "10:20"};
         ScheduleLine line;
-        const char* fields[] = {"http://site/", "0", "", "", "1", "", "1", "0", "2", "0", "0", "0"};
-        line.set_field(field::title, title);
-        for (int number = 2; number <= 13; ++number)
-            line.set_field(number, fields[number - 2]);
-        line.set_field(field::destination, destination);
-        for (int number = field::monday; number <= field::sunday; ++number)
-            line.set_field(number, "1");
-        for (int offset = 1; offset < 8; offset += 2) {
-            line.set_field(field::first_include + offset, "*");
-            line.set_field(field::first_exclude + offset, "*");
-        }
-        line.set_field(field::drive, "/");
-        line.set_field(field::last_run_date, "2007/05/01");
-        line.set_field(field::last_run_time, "10:20");
+        for (int number = 1; number <= field::count; ++number)
+            line.set_field(number, fields[number - 1]);
         return line;
     }
 
-    void fill(const QString& title, const QString& address) {
-        form->Text1->setText(title);
-        form->Text2->setText(address);
-    }
     void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
     /// Plannifier with a title and an address.
     void store(const QString& title, const QString& address = QStringLiteral("http://site/")) {
-        fill(title, address);
+        form->Text1->setText(title);
+        form->Text2->setText(address);
         click(form->Command2);
     }
     void select(int row) { grid->select_line(row); }
-    /// The grid's titles, row after row.
+    /// The titles of the grid's rows and of the table's lines, in order.
     std::vector<std::string> grid_titles() const {
         std::vector<std::string> titles;
         for (int row = 1; row <= grid->row_count(); ++row)
