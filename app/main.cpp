@@ -9,14 +9,21 @@
 #include "net/curl_transfer.h"
 #include "app/data_folder.h"
 #include "app/headless_runner.h"
+#include "app/window_main.h"
 #include "schedule/clock.h"
 
 int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    catch_stop_signals();
     ignore_write_signals();
 
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        const int status = run_window(argc, argv);
+        curl_global_cleanup();
+        return status;
+    }
+
+    catch_stop_signals();
     const CommandLineContext context{
         std::cout,
         std::cerr,

@@ -1,0 +1,181 @@
+// The window's two figures, on the offscreen platform unless QT_QPA_PLATFORM
+// says otherwise:
+//
+//   window_bench --make FOLDER     writes planifs.txt with 200 extractions
+//   window_bench --startup FOLDER  opens the window on FOLDER, its grid filled,
+//                                  and ends once it is shown; time the whole
+//                                  process from outside (/usr/bin/time)
+//   window_bench --stall           runs an extraction from the grid against a
+//                                  server that answers nothing for five
+//                                  seconds, and prints the largest gap between
+//                                  two ticks of a 10 ms timer meanwhile
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+
+#include <curl/curl.h>
+
+#include "net/curl_transfer.h"
+#include "schedule/clock.h"
+#include "schedule/schedule_file.h"
+#include "ui/f_qmr.h"
+#include "ui/prompter.h"
+#include "ui/schedule_grid.h"
+
+namespace {
+
+using steady = std::chrono::steady_clock;
+
+/// Answers every message box with its first button, showing nothing.
+class SilentPrompter final : public Prompter {
+public:
+    PromptButton ask(QWidget*, PromptIcon, const QString&, const QString& text,
+                     const QList<PromptButton>& buttons) override {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+        return buttons.first();
+    }
+};
+
+ScheduleLine line(int number, const std::string& address, const std::string& destination) {
+    ScheduleLine line;
+    const char* fields[] = {"http://site/", "2", "", "", "1", "/tmp", "1", "2", "2", "8", "2", "1"};
+    for (int f = 2; f <= 13; ++f)
+        line.set_field(f, fields[f - 2]);
+    line.set_field(field::title, "Galerie numéro " + std::to_string(number));
+    line.set_field(field::start_address, address);
+    line.set_field(field::destination, destination);
+    for (int f = field::monday; f <= field::sunday; ++f)
+        line.set_field(f, "1");
+    for (int offset = 1; offset < 8; offset += 2) {
+        line.set_field(field::first_include + offset, "*");
+        line.set_field(field::first_exclude + offset, "*");
+    }
+    line.set_field(field::drive, "/");
+    line.set_field(field::last_run_date, "2007/05/14");
+    line.set_field(field::last_run_time, "08:45");
+    return line;
+}
+
+int make(const std::string& folder) {
+    ScheduleTable table;
+    for (int number = 1; number <= ScheduleTable::max_lines; ++number)
+        table.append(line(number, "http://site/galerie/" + std::to_string(number) + "/", "/tmp/images"));
+    const std::string failure = save_schedule(folder + "/", table);
+    if (!failure.empty())
+        std::fprintf(stderr, "%s\n", failure.c_str());
+    return failure.empty() ? 0 : 1;
+}
+
+/// A server on 127.0.0.1 that takes one connection, says nothing for
+/// `silence`, then hangs up. Returns its port.
+int start_silent_server(std::chrono::seconds silence, std::thread& thread) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listener, 4) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        std::perror("silent server");
+        std::exit(1);
+    }
+    thread = std::thread([listener, silence] {
+        const int connection = ::accept(listener, nullptr, nullptr);
+        std::this_thread::sleep_for(silence);
+        ::close(connection);
+        ::close(listener);
+    });
+    return ntohs(address.sin_port);
+}
+
+struct Window {
+    Window(const std::string& folder, ScheduleTable table)
+        : window(
+              {folder, transfer, clock, prompter, [] { return std::vector<std::string>{"/"}; }, QStringLiteral("/tmp")},
+              std::move(table)) {}
+    CurlTransfer transfer;
+    SystemClock clock;
+    SilentPrompter prompter;
+    f_qmr window;
+};
+
+int startup(const std::string& folder) {
+    ScheduleTable table;
+    const LoadReport report = load_schedule(folder + "/", table);
+    if (!report.ok || table.line_count() != ScheduleTable::max_lines) {
+        std::fprintf(stderr, "planifs.txt in %s: run --make first\n", folder.c_str());
+        return 1;
+    }
+    Window shown(folder + "/", std::move(table));
+    shown.window.show();
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    return QApplication::exec();
+}
+
+int stall() {
+    char folder[] = "/tmp/window-bench-XXXXXX";
+    if (!::mkdtemp(folder))
+        return 1;
+    std::thread server;
+    const int port = start_silent_server(std::chrono::seconds(5), server);
+    ScheduleTable table;
+    table.append(line(1, "http://127.0.0.1:" + std::to_string(port) + "/", std::string(folder) + "/images"));
+    Window shown(std::string(folder) + "/", std::move(table));
+    shown.window.show();
+
+    steady::duration largest{};
+    steady::time_point last = steady::now();
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        const steady::time_point now = steady::now();
+        largest = std::max(largest, now - last);
+        last = now;
+        ++ticks;
+    });
+    timer.start();
+    last = steady::now();
+    const steady::time_point start = last;
+    shown.window.grid()->Command6->click();
+    const auto run_ms = std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - start).count();
+    server.join();
+    std::printf("run: %lld ms, ticks: %d, largest gap between ticks: %.1f ms\n", static_cast<long long>(run_ms), ticks,
+                std::chrono::duration<double, std::milli>(largest).count());
+    std::string cleanup = std::string("rm -rf ") + folder;
+    return std::system(cleanup.c_str()) == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "--make" && argc == 3)
+        return make(argv[2]);
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    QApplication application(argc, argv);
+    int status = 2;
+    if (mode == "--startup" && argc == 3)
+        status = startup(argv[2]);
+    else if (mode == "--stall")
+        status = stall();
+    else
+        std::fprintf(stderr, "usage: window_bench --make FOLDER | --startup FOLDER | --stall\n");
+    curl_global_cleanup();
+    return status;
+}

@@ -1,0 +1,176 @@
+#include "window_fixture.h"
+
+#include <QAccessible>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QStyle>
+#include <QTableWidget>
+
+#include "net/text.h"
+#include "ui/directory_list.h"
+#include "ui/help_window.h"
+
+namespace {
+
+using Form = WindowTest;
+
+/// Leaves `box` for the next control with Tab, as a user would, and lets
+/// the check that follows run.
+void tab_out_of(QWidget* box) {
+    ExtractionForm::focus_quietly(box);
+    QTest::keyClick(box, Qt::Key_Tab);
+    QCoreApplication::processEvents();
+}
+
+TEST_F(Form, DefaultsAfterStartAndAfterReinit) {
+    const ScheduleLine defaults = form->line();
+    const std::vector<std::pair<int, std::string>> expected{
+        {field::depth, "0"},
+        {field::existing_policy, "1"},
+        {field::layout, "1"},
+        {field::schedule_kind, "0"},
+        {field::interval_index, "2"},
+        {field::start_hour, "0"},
+        {field::start_minute_index, "0"},
+        {field::day_interval_index, "0"},
+        {field::sunday, "1"},
+        {field::first_include + 7, "*"},
+        {field::destination, home.path()},
+        {field::drive, home.path()},
+    };
+    for (const auto& [number, text] : expected)
+        EXPECT_EQ(defaults.field(number), text) << "field " << number;
+    EXPECT_EQ(form->Text6->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, form->Text6), '*');
+
+    // Everything changed, then "Réinitialiser": all back but the folder.
+    form->Text1->setText(QStringLiteral("T"));
+    form->Option3[1]->click();
+    form->Combo1->setCurrentIndex(3);
+    // Credentials are stored trimmed; the boxes keep what was typed.
+    form->Text5->setText(QStringLiteral("  jean "));
+    form->Text6->setText(QStringLiteral(" s e "));
+    EXPECT_EQ(form->line().field(field::user_name), "jean");
+    EXPECT_EQ(form->line().field(field::password), "s e");
+    EXPECT_EQ(form->Text5->text(), QStringLiteral("  jean "));
+    form->Option1[2]->click();
+    form->Option2[1]->click();
+    form->Option4[2]->click();
+    for (QComboBox* list : {form->Combo2, form->Combo5, form->Combo6, form->Combo7, form->Combo3[3], form->Combo4[0]})
+        list->setCurrentIndex(3);
+    form->Check1[6]->setChecked(false);
+    form->Text3[0]->setText(QStringLiteral("a"));
+    form->Text4[3]->setText(QStringLiteral("b"));
+    form->Dir1->set_path(QStringLiteral("/"));
+    window->findChild<QAction*>(QStringLiteral("m_reinit"))->trigger();
+
+    ScheduleLine moved = defaults;
+    moved.set_field(field::destination, "/");
+    moved.set_field(field::drive, "/");
+    EXPECT_EQ(form->line(), moved);
+    EXPECT_EQ(form->Combo1->currentText(), QStringLiteral("1"));
+    EXPECT_EQ(QApplication::focusWidget(), form->Text1);
+    EXPECT_TRUE(prompter.shown.empty());
+}
+
+TEST_F(Form, DepthFollowsTheLevelsListOnlyWhileOuiIsChosen) {
+    form->Combo1->setCurrentIndex(2);
+    EXPECT_EQ(form->current_job().depth, 0);
+    form->Option3[1]->click();
+    EXPECT_EQ(form->current_job().depth, 3);
+    form->Combo1->setCurrentIndex(3);
+    EXPECT_EQ(form->current_job().depth, 4);
+    form->Option3[0]->click();
+    EXPECT_EQ(form->current_job().depth, 0);
+    EXPECT_EQ(form->Combo1->currentText(), QStringLiteral("4"));
+}
+
+TEST_F(Form, LeavingTheAddressBoxChecksItOnce) {
+    const std::string refused = "Veuillez indiquer une adresse internet valide";
+    const struct {
+        const char* address;
+        bool accepted;
+    } cases[] = {{"", false},
+                 {"ftp://site/", false},
+                 {"HTTPS://site/", false},
+                 {" http://site/", false},
+                 {"http://site/", true},
+                 {"https://site/", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        form->Text2->setText(QString::fromUtf8(c.address));
+        tab_out_of(form->Text2);
+        EXPECT_EQ(prompter.take_texts(), c.accepted ? std::vector<std::string>{} : std::vector<std::string>{refused});
+        EXPECT_EQ(QApplication::focusWidget() == form->Text2, !c.accepted);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(prompter.shown.empty()) << "asked again";
+    }
+
+    // Neither the grid, nor a window opening, nor the program's own moves.
+    form->Text2->clear();
+    ExtractionForm::focus_quietly(form->Text2);
+    grid->gri->setFocus(Qt::MouseFocusReason);
+    QCoreApplication::processEvents();
+    ExtractionForm::focus_quietly(form->Text2);
+    window->m_aide_Click();
+    QCoreApplication::processEvents();
+    window->help_window()->close();
+    window->reinit();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(prompter.take_texts().empty());
+}
+
+TEST_F(Form, LeavingAPatternBoxShowsItsMessagesInOrderAndKeepsWhatWasTyped) {
+    const struct {
+        const char* typed;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {" x.y/z ", {"Il ne faut pas de . dans un nom de fichier", "Il ne faut pas de / dans un nom de fichier"}},
+        {"a\\b", {"Il ne faut pas de \\ dans un nom de fichier"}},
+        {"a?*", {"Un ? et un * ne peuvent se suivrent"}},
+        {"a??b", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        form->Text4[1]->setText(QString::fromUtf8(c.typed));
+        tab_out_of(form->Text4[1]);
+        EXPECT_EQ(prompter.take_texts(), c.messages);
+        EXPECT_EQ(QApplication::focusWidget() == form->Text4[1], !c.messages.empty());
+        EXPECT_EQ(form->line().field(field::first_exclude + 2), m_qmr::trim_spaces(c.typed));
+    }
+}
+
+TEST_F(Form, EveryControlIsNamedForAssistiveTechnology) {
+    const std::vector<std::pair<QWidget*, const char*>> names{
+        {form->Text1, "Titre :"},
+        {form->Text2, "Adresse Internet :"},
+        {form->Option3[1], "Oui, sur"},
+        {form->Text6, "Mot de passe :"},
+        {form->Option1[2], "Créer une nouvelle version"},
+        {form->Text3[0], "Prendre uniquement ces images : nom 1"},
+        {form->Combo4[3], "Exclure ces images : extension 4"},
+        {form->Check1[6], "Dimanche"},
+        {form->Command2, "Plannifier"},
+        {grid->Command6, "Extraire maintenant !"},
+    };
+    for (const auto& [widget, name] : names)
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), QString::fromUtf8(name));
+
+    QStringList seen;
+    QList<QWidget*> controls = form->focus_chain();
+    controls << grid->gri << grid->Command3 << grid->Command4 << form->Option4[2];
+    for (QWidget* control : controls) {
+        const QString name = QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
+        EXPECT_FALSE(name.isEmpty()) << control->objectName().toStdString();
+        EXPECT_FALSE(seen.contains(name)) << name.toStdString();
+        seen << name;
+        if (auto* list = qobject_cast<QComboBox*>(control)) {
+            EXPECT_FALSE(list->isEditable()) << name.toStdString();
+        }
+    }
+    // The focus order ends with "A partir de", after the grid's buttons.
+    EXPECT_EQ(form->Check1[6]->nextInFocusChain(), form->Command2);
+    EXPECT_EQ(grid->Command4->nextInFocusChain(), form->Option4[2]);
+}
+
+} // namespace

@@ -1,0 +1,171 @@
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include "net/curl_transfer.h"
+#include "schedule/clock.h"
+#include "schedule/schedule_file.h"
+#include "support/temp_dir.h"
+#include "ui/extraction_form.h"
+#include "ui/f_qmr.h"
+#include "ui/prompter.h"
+#include "ui/schedule_grid.h"
+
+/// Records every message box instead of showing it, and answers with the
+/// next answer queued, else the first button offered.
+class TestPrompter final : public Prompter {
+public:
+    struct Shown {
+        PromptIcon icon;
+        QString title;
+        QString text;
+        QList<PromptButton> buttons;
+    };
+
+    PromptButton ask(QWidget*, PromptIcon icon, const QString& title, const QString& text,
+                     const QList<PromptButton>& buttons) override {
+        shown.push_back({icon, title, text, buttons});
+        if (!answers.empty()) {
+            const PromptButton answer = answers.front();
+            answers.pop_front();
+            return answer;
+        }
+        return buttons.first();
+    }
+
+    /// The texts shown so far, in order; forgets them.
+    std::vector<std::string> take_texts() {
+        std::vector<std::string> texts;
+        for (const Shown& box : shown)
+            texts.push_back(box.text.toStdString());
+        shown.clear();
+        return texts;
+    }
+
+    std::vector<Shown> shown;
+    std::deque<PromptButton> answers;
+};
+
+class FixedClock final : public Clock {
+public:
+    std::tm now() const override { return moment; }
+    std::tm moment = at(2007, 5, 14, 8, 45);
+
+    static std::tm at(int year, int month, int day, int hour, int minute) {
+        std::tm moment{};
+        moment.tm_year = year - 1900;
+        moment.tm_mon = month - 1;
+        moment.tm_mday = day;
+        moment.tm_hour = hour;
+        moment.tm_min = minute;
+        return moment;
+    }
+};
+
+/// A fresh main window over a temporary data folder, shown offscreen.
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { open_window(); }
+
+    /// Opens a new window on planifs.txt as it is in the data folder.
+    void open_window() {
+        window.reset();
+        ScheduleTable table;
+        ASSERT_TRUE(load_schedule(folder(), table).ok);
+        window = std::make_unique<f_qmr>(WindowServices{folder(), *transfer, clock, prompter,
+                                                        [this] {
+                                                            return std::vector<std::string>{"/", home.path()};
+                                                        },
+                                                        QString::fromStdString(home.path())},
+                                         std::move(table));
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        form = window->form();
+        grid = window->grid();
+    }
+
+    std::string folder() const { return data.path() + "/"; }
+    std::string planifs() const { return read_file(data.file("planifs.txt")); }
+
+    /// Writes planifs.txt with these lines, then opens a window on it.
+    void open_with(const std::vector<ScheduleLine>& lines) {
+        ScheduleTable table;
+        for (const ScheduleLine& line : lines)
+            table.append(line);
+        write_file(data.file("planifs.txt"), format_schedule(table));
+        open_window();
+    }
+
+    /// A sound stored line, as the form writes it.
+    static ScheduleLine stored(const std::string& title, const std::string& destination = "/tmp") {
+        const std::string fields[field::count] = {title,        "http://site/",
+                                                  "0",          "",
+                                                  "",           "1",
+                                                  destination,  "1",
+                                                  "0",          "2",
+                                                  "0",          "0",
+                                                  "0",          "1",
+                                                  "1",          "1",
+                                                  "1",          "1",
+                                                  "1",          "1",
+                                                  "",           "*",
+                                                  "",           "*",
+                                                  "",           "*",
+                                                  "",           "*",
+                                                  "/",          "",
+                                                  "",           "*",
+                                                  "",           "*",
+                                                  "",           "*",
+                                                  "",           "*",
+                                                  "2007/05/01", "10:20"};
+        ScheduleLine line;
+        for (int number = 1; number <= field::count; ++number)
+            line.set_field(number, fields[number - 1]);
+        return line;
+    }
+
+    void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    /// Plannifier with a title and an address.
+    void store(const QString& title, const QString& address = QStringLiteral("http://site/")) {
+        form->Text1->setText(title);
+        form->Text2->setText(address);
+        click(form->Command2);
+    }
+    void select(int row) { grid->select_line(row); }
+    /// The titles of the grid's rows and of the table's lines, in order.
+    std::vector<std::string> grid_titles() const {
+        std::vector<std::string> titles;
+        for (int row = 1; row <= grid->row_count(); ++row)
+            titles.push_back(grid->cell_text(row, 0).toStdString());
+        return titles;
+    }
+    std::vector<std::string> table_titles() const {
+        std::vector<std::string> titles;
+        for (int number = 1; number <= window->table().line_count(); ++number)
+            titles.push_back(window->table().line(number).field(field::title));
+        return titles;
+    }
+
+    TempDir data;
+    TempDir home;
+    /// Reset before a loopback server stops, whose keep-alive would wait for it.
+    std::unique_ptr<CurlTransfer> transfer = std::make_unique<CurlTransfer>();
+    FixedClock clock;
+    TestPrompter prompter;
+    std::unique_ptr<f_qmr> window;
+    ExtractionForm* form = nullptr;
+    ScheduleGrid* grid = nullptr;
+};

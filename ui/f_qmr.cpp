@@ -1,0 +1,192 @@
+#include "ui/f_qmr.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "store/atomic_file.h"
+#include "store/error_text.h"
+#include "ui/accessible_lists.h"
+#include "ui/extraction_form.h"
+#include "ui/help_window.h"
+#include "ui/prompter.h"
+#include "ui/schedule_grid.h"
+
+f_qmr::f_qmr(WindowServices services, ScheduleTable table, QWidget* parent)
+    : QMainWindow(parent), services_(std::move(services)), table_(std::move(table)), run_(services_.transfer, *this) {
+    setObjectName(QStringLiteral("f_qmr"));
+    install_accessible_list_names();
+    setWindowTitle(QStringLiteral("Quillmoor"));
+
+    auto* central = new QWidget;
+    form_ = new ExtractionForm(services_.volumes, services_.start_folder, services_.prompter);
+    grid_ = new ScheduleGrid;
+    auto* layout = new QVBoxLayout(central);
+    layout->addWidget(form_, 3);
+    layout->addWidget(grid_, 2);
+    setCentralWidget(central);
+    // 10155 x 7905 twips at 96 dpi, or more when the captions need it in the
+    // desktop's font: a minimum set by hand would override the layouts'.
+    central->setMinimumSize(central->minimumSizeHint().expandedTo(QSize(677, 527)));
+
+    build_menus();
+    connect(form_->Command2, &QPushButton::clicked, this, &f_qmr::Command2_Click);
+    connect(grid_->Command3, &QPushButton::clicked, this, &f_qmr::Command3_Click);
+    connect(grid_->Command4, &QPushButton::clicked, this, &f_qmr::Command4_Click);
+    connect(grid_->Command6, &QPushButton::clicked, this, &f_qmr::Command6_Click);
+    set_focus_order();
+
+    set_background(StatusBackground::button_face);
+    grid_->fill(table_);
+    reinit();
+}
+
+f_qmr::~f_qmr() {
+    if (cursor_busy_)
+        QApplication::restoreOverrideCursor();
+}
+
+f_help* f_qmr::help_window() const {
+    return help_;
+}
+
+void f_qmr::build_menus() {
+    auto action = [this](QMenu* menu, const QString& caption, const char* name) {
+        QAction* item = menu->addAction(caption);
+        item->setObjectName(QLatin1String(name));
+        return item;
+    };
+    QMenu* m_fichier = menuBar()->addMenu(QStringLiteral("&Fichier"));
+    m_fichier->setObjectName(QStringLiteral("m_fichier"));
+    m_tache = action(m_fichier, QStringLiteral("Réduire"), "m_tache");
+    m_quitter = action(m_fichier, QStringLiteral("Quitter"), "m_quitter");
+    QMenu* m_fenetre = menuBar()->addMenu(QStringLiteral("Fe&nêtre"));
+    m_fenetre->setObjectName(QStringLiteral("m_fenetre"));
+    m_reinit = action(m_fenetre, QStringLiteral("Réinitialiser"), "m_reinit");
+    QMenu* m_options = menuBar()->addMenu(QStringLiteral("&Options"));
+    m_options->setObjectName(QStringLiteral("m_options"));
+    m_tb = action(m_options, QStringLiteral("&Démarrer dans la barre de tâche"), "m_tb");
+    m_tb->setCheckable(true);
+    m_tb->setChecked(::access(pref_path().c_str(), F_OK) == 0);
+    QMenu* m_interro = menuBar()->addMenu(QStringLiteral("&?"));
+    m_interro->setObjectName(QStringLiteral("m_interro"));
+    m_aide = action(m_interro, QStringLiteral("Aide..."), "m_aide");
+    m_apropos = action(m_interro, QStringLiteral("&A propos..."), "m_apropos");
+
+    connect(m_tache, &QAction::triggered, this, &QWidget::showMinimized);
+    connect(m_quitter, &QAction::triggered, this, &QWidget::close);
+    connect(m_reinit, &QAction::triggered, this, &f_qmr::reinit);
+    connect(m_tb, &QAction::triggered, this, &f_qmr::m_tb_Click);
+    connect(m_aide, &QAction::triggered, this, &f_qmr::m_aide_Click);
+    connect(m_apropos, &QAction::triggered, this, &f_qmr::m_apropos_Click);
+
+    // The tray icon's menu, for whoever shows the icon.
+    popup_ = new QMenu(QStringLiteral("&SysTRay"), this);
+    popup_->setObjectName(QStringLiteral("mPopupSys"));
+    QAction* mPopRestore = action(popup_, QStringLiteral("&Restaurer"), "mPopRestore");
+    QAction* mPopExit = action(popup_, QStringLiteral(" &Quitter"), "mPopExit");
+    connect(mPopRestore, &QAction::triggered, this, [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    });
+    connect(mPopExit, &QAction::triggered, this, &QWidget::close);
+}
+
+void f_qmr::set_focus_order() {
+    QList<QWidget*> chain = form_->focus_chain();
+    chain << grid_->gri << grid_->Command3 << grid_->Command6 << grid_->Command4 << form_->Option4[2];
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
+}
+
+void f_qmr::reinit() {
+    form_->reset();
+    for (QPushButton* command : {form_->Command2, grid_->Command3, grid_->Command4, grid_->Command6})
+        command->setEnabled(true);
+    ExtractionForm::focus_quietly(form_->Text1);
+}
+
+void f_qmr::set_commands_locked(bool locked) {
+    for (QPushButton* command : {form_->Command2, grid_->Command3, grid_->Command4, grid_->Command6})
+        command->setEnabled(!locked);
+    m_reinit->setEnabled(!locked);
+    if (locked && !cursor_busy_)
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+    else if (!locked && cursor_busy_)
+        QApplication::restoreOverrideCursor();
+    cursor_busy_ = locked;
+}
+
+void f_qmr::show_status(const std::string& text) {
+    form_->Label4->setText(QString::fromStdString(text));
+}
+
+void f_qmr::set_background(StatusBackground background) {
+    QPalette palette = form_->Label4->palette();
+    palette.setColor(QPalette::Window, background == StatusBackground::busy ? QColor(128, 128, 255)
+                                                                            : this->palette().color(QPalette::Button));
+    form_->Label4->setPalette(palette);
+}
+
+void f_qmr::yield() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void f_qmr::m_aide_Click() {
+    // One help window at a time, beside the main window, which stays usable.
+    if (!help_)
+        help_ = new f_help(this);
+    help_->show();
+    help_->raise();
+    help_->activateWindow();
+}
+
+void f_qmr::m_apropos_Click() {
+    services_.prompter.ask(this, PromptIcon::information, QStringLiteral("A propos"), QStringLiteral("Quillmoor v2.0"),
+                           {PromptButton::ok});
+}
+
+std::string f_qmr::pref_path() const {
+    return services_.data_folder + "pref1.txt";
+}
+
+void f_qmr::m_tb_Click() {
+    // The tick shows what is on disk, whatever the click asked for.
+    const bool wanted = m_tb->isChecked();
+    const std::string path = pref_path();
+    std::string failure;
+    if (wanted) {
+        failure = write_file_atomically(path, "\"1\"\r\n", Durability::flush_to_disk);
+    } else if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        failure = error_text(errno);
+    }
+    m_tb->setChecked(::access(path.c_str(), F_OK) == 0);
+    if (!failure.empty()) {
+        services_.prompter.error(this, QStringLiteral("La préférence « %1 » n'a pas pu être %2 (%3).")
+                                           .arg(QString::fromStdString(path),
+                                                wanted ? QStringLiteral("enregistrée") : QStringLiteral("supprimée"),
+                                                QString::fromStdString(failure)));
+    }
+}
+
+void f_qmr::closeEvent(QCloseEvent* event) {
+    // A run in progress sees the stop at its next yield and ends before its
+    // next fetch; the window is not deleted, so the run can unwind.
+    closing_ = true;
+    if (help_)
+        help_->close();
+    event->accept();
+    emit quit_requested();
+}

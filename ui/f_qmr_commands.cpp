@@ -1,0 +1,159 @@
+// The commands of the schedule: "Plannifier" under the form, and "Supprimer",
+// "Editer" and "Extraire maintenant !" under the grid. Each one changes the
+// table, saves it, and only then the grid: a save that fails takes the table
+// back, so that the window always shows what is on disk.
+
+#include "ui/f_qmr.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "net/text.h"
+#include "schedule/clock.h"
+#include "schedule/job_from_line.h"
+#include "schedule/schedule_file.h"
+#include "store/destination.h"
+#include "ui/extraction_form.h"
+#include "ui/prompter.h"
+#include "ui/schedule_grid.h"
+
+namespace {
+
+bool digits(std::string_view text, std::size_t from, std::size_t count, int lowest, int highest) {
+    int value = 0;
+    for (std::size_t i = from; i < from + count; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value >= lowest && value <= highest;
+}
+
+/// True when a line's last run reads as "YYYY/MM/DD" and "HH:NN": a line
+/// without a readable one would never be found due.
+bool has_readable_stamp(const ScheduleLine& line) {
+    const std::string& date = line.field(field::last_run_date);
+    const std::string& time = line.field(field::last_run_time);
+    return date.size() == 10 && date[4] == '/' && date[7] == '/' && digits(date, 0, 4, 1, 9999) &&
+           digits(date, 5, 2, 1, 12) && digits(date, 8, 2, 1, 31) && time.size() == 5 && time[2] == ':' &&
+           digits(time, 0, 2, 0, 23) && digits(time, 3, 2, 0, 59);
+}
+
+} // namespace
+
+bool f_qmr::save_table() {
+    const std::string failure = save_schedule(services_.data_folder, table_);
+    if (failure.empty())
+        return true;
+    services_.prompter.error(this, QString::fromStdString(failure));
+    return false;
+}
+
+void f_qmr::Command2_Click() {
+    if (run_.running() || !form_->settle_checks())
+        return;
+    if (m_qmr::trim_spaces_view(form_->Text1->text().toStdString()).empty()) {
+        services_.prompter.error(this, QStringLiteral("Veuillez donner un titre à cette planification"));
+        ExtractionForm::focus_quietly(form_->Text1);
+        return;
+    }
+    if (!ExtractionForm::is_web_address(form_->Text2->text())) {
+        services_.prompter.error(this, QStringLiteral("Veuillez indiquer une adresse internet valide"));
+        ExtractionForm::focus_quietly(form_->Text2);
+        return;
+    }
+    if (const QString refusal = form_->control_character_refusal(); !refusal.isEmpty()) {
+        services_.prompter.error(this, refusal);
+        return;
+    }
+
+    ScheduleLine line = form_->line();
+    const ScheduleTable before = table_;
+    int number = table_.find_title(line.field(field::title));
+    if (number == 0) {
+        if (table_.full()) {
+            services_.prompter.error(
+                this, QStringLiteral("Nombre de planifications limité à %1.").arg(ScheduleTable::max_lines));
+            return;
+        }
+        // A new line counts as having just run.
+        stamp_line(line, services_.clock.now());
+        table_.append(line);
+        number = table_.line_count();
+    } else {
+        const ScheduleLine& replaced = table_.line(number);
+        if (has_readable_stamp(replaced)) {
+            line.set_field(field::last_run_date, replaced.field(field::last_run_date));
+            line.set_field(field::last_run_time, replaced.field(field::last_run_time));
+        } else {
+            stamp_line(line, services_.clock.now());
+        }
+        table_.line(number) = line;
+    }
+    if (!save_table()) {
+        table_ = before;
+        return;
+    }
+    grid_->show_line(number, line);
+    reinit();
+}
+
+void f_qmr::Command3_Click() {
+    const int number = grid_->selected_line(table_.line_count());
+    if (number == 0 || run_.running())
+        return;
+    const ScheduleTable before = table_;
+    table_.remove(number);
+    if (!save_table()) {
+        table_ = before;
+        return;
+    }
+    grid_->remove_line(number, before.line_count());
+}
+
+void f_qmr::Command4_Click() {
+    const int number = grid_->selected_line(table_.line_count());
+    if (number == 0 || run_.running())
+        return;
+    form_->load(table_.line(number));
+    // Until the next "Plannifier" or "Réinitialiser" the form holds this line.
+    for (QPushButton* command : {grid_->Command3, grid_->Command4, grid_->Command6})
+        command->setEnabled(false);
+}
+
+RunOutcome f_qmr::traite_ligne_detail(int numligne, RunMode mode) {
+    if (run_.running())
+        return RunOutcome::already_running;
+    if (numligne < 1 || numligne > table_.line_count())
+        return RunOutcome::completed;
+    return run_.run(job_from_line(table_.line(numligne)), mode);
+}
+
+bool f_qmr::stamp_and_save(int number) {
+    const ScheduleLine before = table_.line(number);
+    stamp_line(table_.line(number), services_.clock.now());
+    if (save_table())
+        return true;
+    table_.line(number) = before;
+    return false;
+}
+
+void f_qmr::Command6_Click() {
+    const int number = grid_->selected_line(table_.line_count());
+    if (number == 0 || run_.running())
+        return;
+    set_commands_locked(true);
+    // Refused or unwritable: said before anything is fetched, and the line is
+    // not stamped as if it had run.
+    const std::string refusal = m_qmr::prepare_destination(table_.line(number).field(field::destination));
+    if (!refusal.empty()) {
+        set_commands_locked(false);
+        services_.prompter.error(this, QString::fromStdString(refusal));
+        return;
+    }
+    const RunOutcome outcome = traite_ligne_detail(number, RunMode::interactive);
+    set_commands_locked(false);
+    // A run stopped by the window's closing did not finish: no stamp.
+    if (outcome == RunOutcome::completed)
+        stamp_and_save(number);
+}
