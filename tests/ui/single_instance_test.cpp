@@ -1,0 +1,90 @@
+#include "ui/single_instance.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QLocalSocket>
+#include <QSignalSpy>
+
+#include "support/temp_dir.h"
+
+using namespace std::chrono_literals;
+using Role = SingleInstance::Role;
+
+namespace {
+
+/// A socket in a fresh folder, its name with a space and an accent.
+struct Socket {
+    TempDir dir;
+    QString name = QString::fromStdString(dir.file("quillmoor é"));
+    std::string path = dir.file("quillmoor é");
+};
+
+/// What a crash leaves: a socket file that nobody listens on.
+void leave_dead_socket(const std::string& path) {
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(fd);
+}
+
+} // namespace
+
+TEST(SingleInstance, LaterStartsBringTheFirstForward) {
+    Socket socket;
+    auto first = std::make_unique<SingleInstance>(socket.name);
+    ASSERT_EQ(first->start(), Role::primary) << first->errorString().toStdString();
+    struct stat status {};
+    ASSERT_EQ(stat(socket.path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 077, 0u) << "others may reach the socket";
+    QSignalSpy asked(first.get(), &SingleInstance::activationRequested);
+    // Other talk, or too much of it, is hung up on and asks nothing.
+    for (const QByteArray& talk : {QByteArray("hello\n"), QByteArray(4096, 'a')}) {
+        QLocalSocket stranger;
+        stranger.connectToServer(socket.name);
+        stranger.write(talk);
+        EXPECT_TRUE(QSignalSpy(&stranger, &QLocalSocket::disconnected).wait(2000));
+    }
+    for (int start = 1; start <= 2; ++start) {
+        SingleInstance later(socket.name);
+        EXPECT_EQ(later.start(1s), Role::secondary) << later.errorString().toStdString();
+        EXPECT_TRUE(asked.wait(2000));
+        EXPECT_EQ(asked.count(), start);
+    }
+    first.reset();
+    SingleInstance next(socket.name);
+    EXPECT_EQ(next.start(1s), Role::primary);
+}
+
+TEST(SingleInstance, WhatAnEarlierRunLeftBehind) {
+    const struct {
+        const char* what;
+        std::function<void(const std::string&)> leave;
+        Role role;
+    } cases[] = {
+        {"a dead socket", leave_dead_socket, Role::primary},
+        {"its lock file", [](const std::string& path) { write_file(path + ".lock", ""); }, Role::primary},
+        {"a file that is no socket", [](const std::string& path) { write_file(path, "data"); }, Role::failed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Socket socket;
+        c.leave(socket.path);
+        SingleInstance first(socket.name);
+        ASSERT_EQ(first.start(), c.role) << first.errorString().toStdString();
+        if (c.role == Role::failed) {
+            EXPECT_EQ(read_file(socket.path), "data");
+            continue;
+        }
+        QSignalSpy asked(&first, &SingleInstance::activationRequested);
+        EXPECT_EQ(SingleInstance(socket.name).start(1s), Role::secondary);
+        EXPECT_TRUE(asked.wait(2000));
+    }
+}

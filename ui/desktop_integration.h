@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include <QObject>
+#include <QString>
+#include <QSystemTrayIcon>
+
+class QMenu;
+class QTimer;
+
+/// The program's place in the notification area: the tray icon with its tip
+/// and menu, and its notices. The window connects to the signals and never
+/// touches the icon itself.
+class DesktopIntegration final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(DesktopIntegration)
+
+public:
+    /// Whether the desktop has a notification area right now.
+    using TrayProbe = std::function<bool()>;
+    /// Shows a notice through the icon.
+    using Notifier = std::function<void(QSystemTrayIcon& icon, const QString& title, const QString& text)>;
+
+    /// Qt says nothing when a panel with a notification area comes or goes, so
+    /// its presence is asked again at this pace.
+    static constexpr std::chrono::milliseconds trayCheckInterval{2000};
+
+    /// Builds the icon (tip "Quillmoor", the program's icon) and its menu, not
+    /// shown yet. Empty seams stand for Qt's own answer and notices.
+    explicit DesktopIntegration(QObject* parent = nullptr, TrayProbe trayAvailable = {}, Notifier notifier = {});
+    ~DesktopIntegration() override;
+
+    /// Adds the icon to the notification area, or removes it.
+    void setIconVisible(bool visible);
+    /// True while the icon is shown and a notification area exists to hold it:
+    /// only then may the window hide, or the user would have nothing to click.
+    bool isActive() const;
+    /// The icon's context menu, `mPopupSys`, with "&Restaurer" and " &Quitter".
+    QMenu* menu() const { return menu_.get(); }
+    /// A short notice beside the icon that asks nothing of the user.
+    void showNotification(const QString& title, const QString& text);
+
+public slots:
+    /// Asks again whether a notification area exists, and says so when the
+    /// answer changed; the timer calls it every trayCheckInterval.
+    void checkTrayAvailability();
+
+signals:
+    /// A left click or a double click on the icon, or "&Restaurer".
+    void activationRequested();
+    /// " &Quitter" in the icon's menu.
+    void quitRequested();
+    /// A notification area appeared (true) or went away (false).
+    void trayAvailabilityChanged(bool available);
+
+private:
+    void onActivated(QSystemTrayIcon::ActivationReason reason);
+
+    TrayProbe trayAvailable_;
+    Notifier notifier_;
+    std::unique_ptr<QMenu> menu_;
+    QSystemTrayIcon* icon_ = nullptr;
+    QTimer* checkTimer_ = nullptr;
+    bool lastAvailable_ = false;
+};

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+class QLocalSocket;
+
+/// One program per user. The first start holds a lock beside a local socket
+/// and listens on it; a later start finds the lock taken, asks the first one
+/// through the socket to come to the front, and is told to end. The socket
+/// only brings the running window forward: the data folder's own lock is
+/// what keeps two processes from writing planifs.txt.
+class SingleInstance final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SingleInstance)
+
+public:
+    enum class Role {
+        undecided, ///< start() not called yet
+        primary,   ///< this process is the running instance and listens
+        secondary, ///< another instance runs and was asked to come to the front
+        failed     ///< neither could be done; errorString() says why
+    };
+
+    /// The socket of the current user: "quillmoor-" and the user's name, in
+    /// the user's runtime folder ($XDG_RUNTIME_DIR, which others cannot enter).
+    static QString defaultServerName();
+
+    /// `serverName` is the socket's path (a bare name lands in the temporary
+    /// folder); its lock file is the same path followed by ".lock".
+    explicit SingleInstance(QString serverName = defaultServerName(), QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    /// Becomes the running instance, taking over a socket that a crashed one
+    /// left behind, or asks the running one to come to the front, waiting at
+    /// most `timeout` for it to accept the request. Call once.
+    Role start(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+    Role role() const { return role_; }
+    const QString& serverName() const { return serverName_; }
+    /// Why start() failed, in French.
+    const QString& errorString() const { return error_; }
+
+signals:
+    /// Another start of the program asked this one to show its window.
+    void activationRequested();
+
+private:
+    Role becomePrimary();
+    Role askPrimary(std::chrono::milliseconds timeout);
+    Role fail(const QString& reason);
+    void acceptConnections();
+    void readRequest(QLocalSocket* peer);
+
+    QString serverName_;
+    QString socketPath_;
+    int lockFd_ = -1;
+    QLocalServer* server_ = nullptr;
+    Role role_ = Role::undecided;
+    QString error_;
+};
