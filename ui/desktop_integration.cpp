@@ -17,7 +17,7 @@ void showMessageThroughIcon(QSystemTrayIcon& icon, const QString& title, const Q
 } // namespace
 
 DesktopIntegration::DesktopIntegration(QObject* parent, TrayProbe trayAvailable, Notifier notifier)
-    : QObject(parent),
+    : TrayHost(parent),
       trayAvailable_(trayAvailable ? std::move(trayAvailable) : &QSystemTrayIcon::isSystemTrayAvailable),
       notifier_(notifier ? std::move(notifier) : &showMessageThroughIcon), menu_(std::make_unique<QMenu>()) {
     menu_->setObjectName(QStringLiteral("mPopupSys"));
@@ -49,8 +49,12 @@ DesktopIntegration::~DesktopIntegration() {
     delete icon_;
 }
 
-void DesktopIntegration::setIconVisible(bool visible) {
-    icon_->setVisible(visible);
+void DesktopIntegration::showIcon() {
+    icon_->show();
+}
+
+void DesktopIntegration::removeIcon() {
+    icon_->hide();
 }
 
 bool DesktopIntegration::isActive() const {
@@ -68,7 +72,7 @@ void DesktopIntegration::checkTrayAvailability() {
     if (available == lastAvailable_)
         return;
     lastAvailable_ = available;
-    emit trayAvailabilityChanged(available);
+    emit availabilityChanged(available);
 }
 
 void DesktopIntegration::onActivated(QSystemTrayIcon::ActivationReason reason) {

@@ -8,13 +8,15 @@
 #include <QString>
 #include <QSystemTrayIcon>
 
+#include "ui/tray_host.h"
+
 class QMenu;
 class QTimer;
 
 /// The program's place in the notification area: the tray icon with its tip
 /// and menu, and its notices. The window connects to the signals and never
 /// touches the icon itself.
-class DesktopIntegration final : public QObject {
+class DesktopIntegration final : public TrayHost {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(DesktopIntegration)
 
@@ -33,28 +35,21 @@ public:
     explicit DesktopIntegration(QObject* parent = nullptr, TrayProbe trayAvailable = {}, Notifier notifier = {});
     ~DesktopIntegration() override;
 
-    /// Adds the icon to the notification area, or removes it.
-    void setIconVisible(bool visible);
+    void showIcon() override;
+    void removeIcon() override;
     /// True while the icon is shown and a notification area exists to hold it:
     /// only then may the window hide, or the user would have nothing to click.
-    bool isActive() const;
+    bool isActive() const override;
+    bool isAvailable() const override { return trayAvailable_(); }
     /// The icon's context menu, `mPopupSys`, with "&Restaurer" and " &Quitter".
     QMenu* menu() const { return menu_.get(); }
     /// A short notice beside the icon that asks nothing of the user.
-    void showNotification(const QString& title, const QString& text);
+    void showNotification(const QString& title, const QString& text) override;
 
 public slots:
     /// Asks again whether a notification area exists, and says so when the
     /// answer changed; the timer calls it every trayCheckInterval.
     void checkTrayAvailability();
-
-signals:
-    /// A left click or a double click on the icon, or "&Restaurer".
-    void activationRequested();
-    /// " &Quitter" in the icon's menu.
-    void quitRequested();
-    /// A notification area appeared (true) or went away (false).
-    void trayAvailabilityChanged(bool available);
 
 private:
     void onActivated(QSystemTrayIcon::ActivationReason reason);

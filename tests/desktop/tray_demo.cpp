@@ -29,9 +29,9 @@ int main(int argc, char** argv) {
         say("quit");
         app.quit();
     });
-    QObject::connect(&tray, &DesktopIntegration::trayAvailabilityChanged,
+    QObject::connect(&tray, &TrayHost::availabilityChanged,
                      [](bool available) { say(available ? "tray appeared" : "tray gone"); });
-    tray.setIconVisible(true);
+    tray.showIcon();
     say(tray.isActive() ? "active" : "inactive");
     if (args.contains(QStringLiteral("--notify")))
         tray.showNotification(QStringLiteral("Quillmoor"), QStringLiteral("Galerie de printemps : 12 images copiées"));

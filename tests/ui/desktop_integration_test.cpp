@@ -60,9 +60,9 @@ TEST(DesktopIntegration, ClicksAndMenuItems) {
 
 TEST(DesktopIntegration, NotificationAreaComingAndGoing) {
     Tray tray;
-    QSignalSpy changes(&tray.integration, &DesktopIntegration::trayAvailabilityChanged);
+    QSignalSpy changes(&tray.integration, &TrayHost::availabilityChanged);
     EXPECT_FALSE(tray.integration.isActive()) << "active before the icon is shown";
-    tray.integration.setIconVisible(true);
+    tray.integration.showIcon();
     for (const bool available : {true, false, false, true}) {
         tray.available = available;
         tray.integration.checkTrayAvailability();
