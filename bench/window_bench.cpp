@@ -32,6 +32,7 @@
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
 #include "ui/f_qmr.h"
+#include "ui/no_tray.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
 
@@ -41,9 +42,9 @@ using steady = std::chrono::steady_clock;
 
 /// Answers every message box with its first button, showing nothing.
 class SilentPrompter final : public Prompter {
-public:
-    PromptButton ask(QWidget*, PromptIcon, const QString&, const QString& text,
-                     const QList<PromptButton>& buttons) override {
+protected:
+    PromptButton show_box(QWidget*, PromptIcon, const QString&, const QString& text,
+                          const QList<PromptButton>& buttons) override {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
         return buttons.first();
     }
@@ -103,12 +104,13 @@ int start_silent_server(std::chrono::seconds silence, std::thread& thread) {
 
 struct Window {
     Window(const std::string& folder, ScheduleTable table)
-        : window(
-              {folder, transfer, clock, prompter, [] { return std::vector<std::string>{"/"}; }, QStringLiteral("/tmp")},
-              std::move(table)) {}
+        : window({folder, transfer, clock, prompter, tray, [] { return std::vector<std::string>{"/"}; },
+                  QStringLiteral("/tmp")},
+                 std::move(table)) {}
     CurlTransfer transfer;
     SystemClock clock;
     SilentPrompter prompter;
+    NoTray tray;
     f_qmr window;
 };
 

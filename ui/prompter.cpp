@@ -34,12 +34,21 @@ QMessageBox::StandardButton standard_button(PromptButton button) {
 
 } // namespace
 
+PromptButton Prompter::ask(QWidget* parent, PromptIcon icon, const QString& title, const QString& text,
+                           const QList<PromptButton>& buttons) {
+    // Counted, not flagged: a box may open over another one.
+    ++open_boxes_;
+    const PromptButton answer = show_box(parent, icon, title, text, buttons);
+    --open_boxes_;
+    return answer;
+}
+
 void Prompter::error(QWidget* parent, const QString& text) {
     ask(parent, PromptIcon::exclamation, QStringLiteral("Erreur"), text, {PromptButton::ok});
 }
 
-PromptButton MessageBoxPrompter::ask(QWidget* parent, PromptIcon icon, const QString& title, const QString& text,
-                                     const QList<PromptButton>& buttons) {
+PromptButton MessageBoxPrompter::show_box(QWidget* parent, PromptIcon icon, const QString& title, const QString& text,
+                                          const QList<PromptButton>& buttons) {
     QMessageBox box(message_box_icon(icon), title, text, QMessageBox::NoButton, parent);
     for (const PromptButton button : buttons)
         box.addButton(standard_button(button));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "ui/f_qmr.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
+#include "ui/tray_host.h"
 
 /// Records every message box instead of showing it, and answers with the
 /// next answer queued, else the first button offered.
@@ -34,17 +36,6 @@ public:
         QList<PromptButton> buttons;
     };
 
-    PromptButton ask(QWidget*, PromptIcon icon, const QString& title, const QString& text,
-                     const QList<PromptButton>& buttons) override {
-        shown.push_back({icon, title, text, buttons});
-        if (!answers.empty()) {
-            const PromptButton answer = answers.front();
-            answers.pop_front();
-            return answer;
-        }
-        return buttons.first();
-    }
-
     /// The texts shown so far, in order; forgets them.
     std::vector<std::string> take_texts() {
         std::vector<std::string> texts;
@@ -56,6 +47,43 @@ public:
 
     std::vector<Shown> shown;
     std::deque<PromptButton> answers;
+    /// Runs once, while the next box is open.
+    std::function<void()> while_open;
+
+protected:
+    PromptButton show_box(QWidget*, PromptIcon icon, const QString& title, const QString& text,
+                          const QList<PromptButton>& buttons) override {
+        shown.push_back({icon, title, text, buttons});
+        if (while_open)
+            std::exchange(while_open, nullptr)();
+        if (!answers.empty()) {
+            const PromptButton answer = answers.front();
+            answers.pop_front();
+            return answer;
+        }
+        return buttons.first();
+    }
+};
+
+/// A notification area that the test puts there or takes away, and that
+/// records the notices shown beside its icon.
+class FakeTray final : public TrayHost {
+public:
+    bool isActive() const override { return available && icon_shown; }
+    bool isAvailable() const override { return available; }
+    void showIcon() override { icon_shown = true; }
+    void removeIcon() override { icon_shown = false; }
+    void showNotification(const QString&, const QString& text) override { notices.push_back(text.toStdString()); }
+
+    /// The desktop's notification area appears or goes away.
+    void set_available(bool now) {
+        available = now;
+        emit availabilityChanged(now);
+    }
+
+    bool available = true;
+    bool icon_shown = false;
+    std::vector<std::string> notices;
 };
 
 class FixedClock final : public Clock {
@@ -84,7 +112,7 @@ protected:
         window.reset();
         ScheduleTable table;
         ASSERT_TRUE(load_schedule(folder(), table).ok);
-        window = std::make_unique<f_qmr>(WindowServices{folder(), *transfer, clock, prompter,
+        window = std::make_unique<f_qmr>(WindowServices{folder(), *transfer, clock, prompter, tray,
                                                         [this] {
                                                             return std::vector<std::string>{"/", home.path()};
                                                         },
@@ -165,6 +193,7 @@ protected:
     std::unique_ptr<CurlTransfer> transfer = std::make_unique<CurlTransfer>();
     FixedClock clock;
     TestPrompter prompter;
+    FakeTray tray;
     std::unique_ptr<f_qmr> window;
     ExtractionForm* form = nullptr;
     ScheduleGrid* grid = nullptr;
