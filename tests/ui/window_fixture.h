@@ -86,10 +86,18 @@ public:
     std::vector<std::string> notices;
 };
 
+/// A clock that the test sets, and that moves `step_minutes` on at every
+/// reading, so that a run's start and its end read differently.
 class FixedClock final : public Clock {
 public:
-    std::tm now() const override { return moment; }
-    std::tm moment = at(2007, 5, 14, 8, 45);
+    std::tm now() const override {
+        const std::tm current = moment;
+        const std::time_t next = timegm(&moment) + step_minutes * 60;
+        gmtime_r(&next, &moment);
+        return current;
+    }
+    mutable std::tm moment = at(2007, 5, 14, 8, 45);
+    int step_minutes = 0;
 
     static std::tm at(int year, int month, int day, int hour, int minute) {
         std::tm moment{};
@@ -107,34 +115,41 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override { open_window(); }
 
-    /// Opens a new window on planifs.txt as it is in the data folder.
-    void open_window() {
+    /// Opens a new window on planifs.txt as it is in the data folder: shown,
+    /// or with `start_up` through the program's own start-up.
+    void open_window(bool start_up = false) {
         window.reset();
         ScheduleTable table;
-        ASSERT_TRUE(load_schedule(folder(), table).ok);
-        window = std::make_unique<f_qmr>(WindowServices{folder(), *transfer, clock, prompter, tray,
-                                                        [this] {
-                                                            return std::vector<std::string>{"/", home.path()};
-                                                        },
-                                                        QString::fromStdString(home.path())},
-                                         std::move(table));
+        const LoadReport report = load_schedule(folder(), table);
+        window =
+            std::make_unique<f_qmr>(WindowServices{folder(), *transfer, clock, prompter, tray,
+                                                   [this] {
+                                                       return std::vector<std::string>{"/", home.path()};
+                                                   },
+                                                   QString::fromStdString(home.path()), std::chrono::milliseconds(50)},
+                                    std::move(table));
+        form = window->form();
+        grid = window->grid();
+        if (start_up) {
+            window->Form_Load(report);
+            return;
+        }
+        ASSERT_TRUE(report.ok);
         window->show();
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        form = window->form();
-        grid = window->grid();
     }
 
     std::string folder() const { return data.path() + "/"; }
     std::string planifs() const { return read_file(data.file("planifs.txt")); }
 
     /// Writes planifs.txt with these lines, then opens a window on it.
-    void open_with(const std::vector<ScheduleLine>& lines) {
+    void open_with(const std::vector<ScheduleLine>& lines, bool start_up = false) {
         ScheduleTable table;
         for (const ScheduleLine& line : lines)
             table.append(line);
         write_file(data.file("planifs.txt"), format_schedule(table));
-        open_window();
+        open_window(start_up);
     }
 
     /// A sound stored line, as the form writes it.
