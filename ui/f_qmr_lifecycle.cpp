@@ -47,7 +47,7 @@ void f_qmr::Form_Load(const LoadReport& report) {
         unread_error_ = report.error;
     tell_load_problems(report);
     if (const QStringList problems = scheduler_->untold_problems(); !problems.isEmpty())
-        warn(problems.join(QStringLiteral("\n")));
+        warn(problems.join(QStringLiteral("\n\n")));
 }
 
 void f_qmr::tell_load_problems(const LoadReport& report) {

@@ -1,6 +1,7 @@
 #include "ui/prompter.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -32,6 +33,21 @@ QMessageBox::StandardButton standard_button(PromptButton button) {
     return QMessageBox::Ok;
 }
 
+/// The button's caption in the program's language, whatever the desktop's.
+QString caption(PromptButton button) {
+    switch (button) {
+    case PromptButton::ok:
+        return QStringLiteral("OK");
+    case PromptButton::yes:
+        return QStringLiteral("&Oui");
+    case PromptButton::no:
+        return QStringLiteral("&Non");
+    case PromptButton::cancel:
+        return QStringLiteral("Annuler");
+    }
+    return {};
+}
+
 } // namespace
 
 PromptButton Prompter::ask(QWidget* parent, PromptIcon icon, const QString& title, const QString& text,
@@ -51,7 +67,7 @@ PromptButton MessageBoxPrompter::show_box(QWidget* parent, PromptIcon icon, cons
                                           const QList<PromptButton>& buttons) {
     QMessageBox box(message_box_icon(icon), title, text, QMessageBox::NoButton, parent);
     for (const PromptButton button : buttons)
-        box.addButton(standard_button(button));
+        box.addButton(standard_button(button))->setText(caption(button));
     if (!buttons.isEmpty()) {
         box.setDefaultButton(standard_button(buttons.first()));
         box.setEscapeButton(box.button(standard_button(buttons.last())));
