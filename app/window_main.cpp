@@ -63,7 +63,7 @@ int run_window(int& argc, char** argv) {
         if (window)
             window->close_without_asking();
         else
-            QCoreApplication::exit(exit_status::failure);
+            QCoreApplication::quit();
     });
 
     const DataFolder folder = choose_data_folder(current_data_folder_sources());
