@@ -63,7 +63,7 @@ int run_window(int& argc, char** argv) {
         if (window)
             window->close_without_asking();
         else
-            QCoreApplication::quit();
+            QCoreApplication::exit(exit_status::failure);
     });
 
     const DataFolder folder = choose_data_folder(current_data_folder_sources());
@@ -95,7 +95,11 @@ int run_window(int& argc, char** argv) {
         {folder.path, transfer, clock, prompter, tray, [home] { return mounted_volumes(home.toStdString()); }, home},
         std::move(table));
     window = &main_window;
-    QObject::connect(&main_window, &f_qmr::quit_requested, &application, &QCoreApplication::quit, Qt::QueuedConnection);
+    // exit(), not quit(): it also ends a message box still open at start-up,
+    // before the main loop has begun.
+    QObject::connect(
+        &main_window, &f_qmr::quit_requested, &application, [] { QCoreApplication::exit(exit_status::ok); },
+        Qt::QueuedConnection);
     // Logging off or shutting down: no question the session could not wait for.
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &main_window, &f_qmr::close_without_asking);
     main_window.Form_Load(report);
