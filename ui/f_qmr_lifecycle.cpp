@@ -121,7 +121,7 @@ void f_qmr::tray_availability_changed(bool available) {
             waiting_for_tray_ = false;
             services_.tray.showIcon();
         }
-    } else if (!closing_ && !waiting_for_tray_ && (!isVisible() || isMinimized())) {
+    } else if (!closing_ && !waiting_for_tray_ && !isVisible()) {
         // The icon that was to bring the window back is gone.
         bringToFront();
     }

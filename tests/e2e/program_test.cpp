@@ -211,7 +211,8 @@ TEST(Window, WaitsForTheLockThenEndsOnSigtermWithoutAsking) {
     const std::string folder = root.file("xdg/Qmr/");
     fs::create_directories(folder);
     // Damaged: a message waits at start-up, and the stop must not wait for its answer.
-    const std::string planifs = schedule_text({{"Galerie", "http://127.0.0.1:1/", "0", "/img/a", "1"}}) + "\"court\"\r\n";
+    const std::string planifs =
+        schedule_text({{"Galerie", "http://127.0.0.1:1/", "0", "/img/a", "1"}}) + "\"court\"\r\n";
     write_file(folder + "planifs.txt", planifs);
     // Held as a `quillmoor --run` from cron would hold it.
     const int lock = open((folder + "verrou").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
