@@ -57,7 +57,10 @@ TEST_F(Lifecycle, StartUpShowsTheWindowCentredOrOnlyTheIcon) {
         else
             ::unlink(data.file("pref1.txt").c_str());
         ShowCounter counter;
-        open_with({stored("Un"), stored("Deux"), stored("Trois")}, true);
+        ScheduleLine unreadable = stored("Trois");
+        unreadable.set_field(field::schedule_kind, "1");
+        unreadable.set_field(field::interval_index, "-5");
+        open_with({stored("Un"), stored("Deux"), unreadable}, true);
         if (c.tray_comes)
             tray.set_available(true);
         QTest::qWait(150);
@@ -74,7 +77,11 @@ TEST_F(Lifecycle, StartUpShowsTheWindowCentredOrOnlyTheIcon) {
             EXPECT_TRUE(centred());
             EXPECT_EQ(QApplication::focusWidget(), form->Text1);
         }
-        EXPECT_TRUE(prompter.shown.empty());
+        EXPECT_EQ(prompter.take_texts(), std::vector<std::string>{"« Trois » ne sera pas exécutée : champ 10 "
+                                                                  "(intervalle) : « -5 ». « Editer » puis "
+                                                                  "« Plannifier » la remettent en état."});
+        window->scheduler()->traite_ligne();
+        EXPECT_TRUE(tray.notices.empty()) << "told again";
     }
 }
 
@@ -145,51 +152,27 @@ TEST_F(Lifecycle, MinimisingHidesOnlyWhileTheTrayIsThere) {
     EXPECT_TRUE(window->isMinimized());
 }
 
-TEST_F(Lifecycle, AFileThatCannotBeReadIsNeverSavedOver) {
+TEST_F(Lifecycle, AFileThatCannotBeReadIsNeverSavedOverAndADamagedOneIsCopiedFirst) {
     ASSERT_EQ(::mkdir(data.file("planifs.txt").c_str(), 0700), 0);
     open_window(true);
     store(QStringLiteral("Nouveau"));
-    const std::vector<std::string> texts = prompter.take_texts();
+    std::vector<std::string> texts = prompter.take_texts();
     ASSERT_EQ(texts.size(), 2u);
     for (const std::string& text : texts)
         EXPECT_NE(text.find("c'est un dossier"), std::string::npos) << text;
     EXPECT_EQ(window->table().line_count(), 0);
 
-    // Readable again: the next command works on what the file holds.
+    // Readable again, but damaged: the command works on what it holds, and
+    // the save first keeps a copy of it.
     ASSERT_EQ(::rmdir(data.file("planifs.txt").c_str()), 0);
-    write_file(data.file("planifs.txt"), format_schedule([] {
-                   ScheduleTable table;
-                   table.append(stored("Ancien"));
-                   return table;
-               }()));
-    store(QStringLiteral("Nouveau"));
-    EXPECT_EQ(grid_titles(), (std::vector<std::string>{"Ancien", "Nouveau"}));
-    EXPECT_TRUE(prompter.shown.empty());
-}
-
-TEST_F(Lifecycle, ADamagedFileAndUnreadableLinesAreToldOnceAndTheCopyNamed) {
-    ScheduleLine unreadable = stored("Abîmée");
-    unreadable.set_field(field::schedule_kind, "1");
-    unreadable.set_field(field::interval_index, "-5");
-    write_file(data.file("planifs.txt"), format_schedule([&] {
-                                             ScheduleTable table;
-                                             table.append(unreadable);
-                                             return table;
-                                         }()) +
-                                             "\"court\"\r\n");
-    open_window(true);
-    std::vector<std::string> texts = prompter.take_texts();
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_NE(texts[0].find("est abîmé"), std::string::npos) << texts[0];
-    EXPECT_NE(texts[1].find("« Abîmée » ne sera pas exécutée : champ 10"), std::string::npos) << texts[1];
-    window->scheduler()->traite_ligne();
-    EXPECT_TRUE(tray.notices.empty());
-
+    write_file(data.file("planifs.txt"), "\"Ancien\",\"http://site/\"\r\n");
     store(QStringLiteral("Nouveau"));
     texts = prompter.take_texts();
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_NE(texts[0].find(data.file("planifs.txt.bak")), std::string::npos) << texts[0];
-    EXPECT_TRUE(file_exists(data.file("planifs.txt.bak")));
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_NE(texts[0].find("est abîmé"), std::string::npos) << texts[0];
+    EXPECT_NE(texts[1].find(data.file("planifs.txt.bak")), std::string::npos) << texts[1];
+    EXPECT_EQ(read_file(data.file("planifs.txt.bak")), "\"Ancien\",\"http://site/\"\r\n");
+    EXPECT_EQ(grid_titles(), (std::vector<std::string>{"Ancien", "Nouveau"}));
 }
 
 TEST_F(Lifecycle, StartInTheTrayWritesItsFiveBytesOrSaysWhyNot) {
