@@ -1,5 +1,6 @@
 #include "app/window_main.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 
@@ -9,11 +10,39 @@
 #include "app/data_folder.h"
 #include "app/headless_runner.h"
 #include "app/instance_lock.h"
+#include "app/stop_signal_watch.h"
 #include "net/curl_transfer.h"
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
 #include "ui/f_qmr.h"
+#include "ui/no_tray.h"
 #include "ui/prompter.h"
+#include "ui/wait_box.h"
+
+namespace {
+
+/// Takes the data folder's lock, waiting with a message while another process
+/// holds it: a `quillmoor --run` started by cron rewrites planifs.txt when it
+/// ends, and the window must read the file after that, not before. Returns
+/// the exit status to end with, or -1 once the lock is held.
+int take_lock(InstanceLock& lock, const std::string& folder, Prompter& prompter) {
+    const std::string path = folder + InstanceLock::file_name;
+    const QString text = QString::fromStdString(
+        "Une autre instance de Quillmoor (par exemple « quillmoor --run », lancé par cron) travaille dans « " + folder +
+        " ».\nLa fenêtre s'ouvrira dès qu'elle aura fini.");
+    const bool ended = wait_with_message(
+        text, [&] { return lock.acquire(path) != InstanceLock::State::held_elsewhere; },
+        std::chrono::milliseconds(500));
+    if (!ended)
+        return exit_status::locked;
+    if (!lock.held()) {
+        prompter.error(nullptr, QString::fromStdString(lock.error()));
+        return exit_status::failure;
+    }
+    return -1;
+}
+
+} // namespace
 
 int run_window(int& argc, char** argv) {
     // Without a display Qt would abort; say what to do instead.
@@ -27,41 +56,57 @@ int run_window(int& argc, char** argv) {
     // decides when it ends.
     QApplication::setQuitOnLastWindowClosed(false);
     MessageBoxPrompter prompter;
-    auto fail = [&prompter](const std::string& text, int status) {
-        prompter.error(nullptr, QString::fromStdString(text));
-        return status;
-    };
+
+    // Asked to stop before the window exists (waiting for the lock): leave.
+    f_qmr* window = nullptr;
+    const StopSignalWatch stop_signals([&window] {
+        if (window)
+            window->close_without_asking();
+        else
+            QCoreApplication::exit(exit_status::failure);
+    });
 
     const DataFolder folder = choose_data_folder(current_data_folder_sources());
-    if (folder.path.empty())
-        return fail(folder.error, exit_status::failure);
+    if (folder.path.empty()) {
+        prompter.error(nullptr, QString::fromStdString(folder.error));
+        return exit_status::failure;
+    }
+    if (!folder.warning.empty())
+        prompter.ask(nullptr, PromptIcon::exclamation, QStringLiteral("Quillmoor"),
+                     QString::fromStdString(folder.warning), {PromptButton::ok});
 
     // Held for the window's whole life, so that `quillmoor --run` never
     // rewrites planifs.txt under it.
     InstanceLock lock;
-    switch (lock.acquire(folder.path + InstanceLock::file_name)) {
-    case InstanceLock::State::held:
-        break;
-    case InstanceLock::State::held_elsewhere:
-        return fail("Une autre instance de Quillmoor travaille déjà dans " + folder.path +
-                        " ; réessayez quand elle aura fini.",
-                    exit_status::locked);
-    default:
-        return fail(lock.error(), exit_status::failure);
-    }
+    if (const int status = take_lock(lock, folder.path, prompter); status >= 0)
+        return status;
+    remove_leftover_save_files(folder.path);
 
-    // A file that cannot be read is never replaced by an empty schedule.
+    // A file that cannot be read leaves the window empty, and refusing to
+    // save over it: the window says so.
     ScheduleTable table;
     const LoadReport report = load_schedule(folder.path, table);
-    if (!report.ok)
-        return fail(report.error, exit_status::failure);
 
     CurlTransfer transfer;
     SystemClock clock;
+    NoTray tray;
     const QString home = QDir::homePath();
-    f_qmr window({folder.path, transfer, clock, prompter, [home] { return mounted_volumes(home.toStdString()); }, home},
-                 std::move(table));
-    QObject::connect(&window, &f_qmr::quit_requested, &application, &QCoreApplication::quit, Qt::QueuedConnection);
-    window.show();
-    return QApplication::exec();
+    f_qmr main_window(
+        {folder.path, transfer, clock, prompter, tray, [home] { return mounted_volumes(home.toStdString()); }, home},
+        std::move(table));
+    window = &main_window;
+    // exit(), not quit(): it also ends a message box still open at start-up,
+    // before the main loop has begun.
+    QObject::connect(
+        &main_window, &f_qmr::quit_requested, &application, [] { QCoreApplication::exit(exit_status::ok); },
+        Qt::QueuedConnection);
+    // Logging off or shutting down: no question the session could not wait for.
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, &main_window, &f_qmr::close_without_asking);
+    main_window.Form_Load(report);
+    // Stopped while a start-up message was open: that box's loop took the quit.
+    if (main_window.stop_requested())
+        return exit_status::ok;
+    const int status = QApplication::exec();
+    window = nullptr;
+    return status;
 }

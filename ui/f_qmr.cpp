@@ -5,7 +5,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -50,6 +49,9 @@ f_qmr::f_qmr(WindowServices services, ScheduleTable table, QWidget* parent)
     set_background(StatusBackground::button_face);
     grid_->fill(table_);
     reinit();
+
+    scheduler_ = new Scheduler(*this, services_.clock, this);
+    connect_tray();
 }
 
 f_qmr::~f_qmr() {
@@ -84,7 +86,7 @@ void f_qmr::build_menus() {
     m_aide = action(m_interro, QStringLiteral("Aide..."), "m_aide");
     m_apropos = action(m_interro, QStringLiteral("&A propos..."), "m_apropos");
 
-    connect(m_tache, &QAction::triggered, this, &QWidget::showMinimized);
+    connect(m_tache, &QAction::triggered, this, &f_qmr::hideWindow);
     connect(m_quitter, &QAction::triggered, this, &QWidget::close);
     connect(m_reinit, &QAction::triggered, this, &f_qmr::reinit);
     connect(m_tb, &QAction::triggered, this, &f_qmr::m_tb_Click);
@@ -96,11 +98,7 @@ void f_qmr::build_menus() {
     popup_->setObjectName(QStringLiteral("mPopupSys"));
     QAction* mPopRestore = action(popup_, QStringLiteral("&Restaurer"), "mPopRestore");
     QAction* mPopExit = action(popup_, QStringLiteral(" &Quitter"), "mPopExit");
-    connect(mPopRestore, &QAction::triggered, this, [this] {
-        showNormal();
-        raise();
-        activateWindow();
-    });
+    connect(mPopRestore, &QAction::triggered, this, &f_qmr::bringToFront);
     connect(mPopExit, &QAction::triggered, this, &QWidget::close);
 }
 
@@ -179,14 +177,4 @@ void f_qmr::m_tb_Click() {
                                                 wanted ? QStringLiteral("enregistrée") : QStringLiteral("supprimée"),
                                                 QString::fromStdString(failure)));
     }
-}
-
-void f_qmr::closeEvent(QCloseEvent* event) {
-    // A run in progress sees the stop at its next yield and ends before its
-    // next fetch; the window is not deleted, so the run can unwind.
-    closing_ = true;
-    if (help_)
-        help_->close();
-    event->accept();
-    emit quit_requested();
 }

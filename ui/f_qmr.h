@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include <QMainWindow>
@@ -8,7 +9,9 @@
 
 #include "engine/extraction_run.h"
 #include "engine/run_observer.h"
+#include "schedule/schedule_file.h"
 #include "schedule/schedule_line.h"
+#include "ui/scheduler.h"
 #include "ui/volumes.h"
 
 class Clock;
@@ -18,6 +21,7 @@ class Prompter;
 class QAction;
 class QMenu;
 class ScheduleGrid;
+class TrayHost;
 class f_help;
 
 /// What the main window works with, given by whoever builds it: the program
@@ -27,21 +31,44 @@ struct WindowServices {
     InternetTransfer& transfer;
     Clock& clock;         ///< the date and time of the stamps
     Prompter& prompter;   ///< every message box
+    TrayHost& tray;       ///< the notification area, if the desktop has one
     VolumeSource volumes; ///< what the drive list offers
     QString start_folder; ///< the folder the directory list opens first
+    /// How long a start in the tray waits for a notification area that is not
+    /// there yet (the session is still starting) before showing the window.
+    std::chrono::milliseconds tray_wait{10'000};
 };
 
 /// The main window "Quillmoor": the extraction form, the schedule grid and its
-/// commands, the menus, and the status line of the runs started from it. It
+/// commands, the menus, the status line of the runs, and the scheduler. It
 /// owns the stored extractions and keeps the grid, the table and planifs.txt
-/// alike after every command.
-class f_qmr final : public QMainWindow, public RunObserver {
+/// alike after every command. It lives beside its tray icon: minimised, it
+/// hides while the icon is there to bring it back.
+class f_qmr final : public QMainWindow, public RunObserver, private SchedulerHost {
     Q_OBJECT
 
 public:
     /// `table` is the schedule as loaded from planifs.txt in the data folder.
     f_qmr(WindowServices services, ScheduleTable table, QWidget* parent = nullptr);
     ~f_qmr() override;
+
+    /// Start-up, once the window is built: the tray icon, the scheduler's
+    /// timer from a tick count of 0, then the window shown centred with the
+    /// focus in the title box, or only the icon when pref1.txt exists. Then
+    /// it says what `report` found wrong with planifs.txt: a damaged file, or
+    /// one that could not be read, which no save replaces until it can be.
+    void Form_Load(const LoadReport& report = {});
+
+    /// Clears the minimised state, shows the window centred on the screen
+    /// under the pointer, raises and activates it: a click on the tray icon,
+    /// "&Restaurer", or a second start of the program.
+    void bringToFront();
+    /// "Réduire": hides the window while the tray icon is there to bring it
+    /// back, else only minimises it.
+    void hideWindow();
+    /// Ends the program without asking: the session is ending, or the
+    /// program was told to stop (SIGTERM).
+    void close_without_asking();
 
     ExtractionForm* form() const { return form_; }
     ScheduleGrid* grid() const { return grid_; }
@@ -50,6 +77,7 @@ public:
     f_help* help_window() const;
     /// The tray icon's menu: "&Restaurer" and " &Quitter"; in no menu bar.
     QMenu* mPopupSys() const { return popup_; }
+    Scheduler* scheduler() const { return scheduler_; }
 
     /// Puts the form back to its defaults, enables "Plannifier" and the grid's
     /// buttons, and puts the focus in the title box.
@@ -63,9 +91,9 @@ public:
     /// Locks the commands that change the schedule ("Plannifier", "Supprimer",
     /// "Editer", "Extraire maintenant !", "Réinitialiser") and shows the busy
     /// pointer, or undoes both.
-    void set_commands_locked(bool locked);
+    void set_commands_locked(bool locked) override;
 
-    bool run_in_progress() const { return run_.running(); }
+    bool run_in_progress() const override { return run_.running(); }
 
     /// Stamps line `number` with the clock's date and time and saves the
     /// schedule. On a failed save the stamp is taken back, an "Erreur" message
@@ -93,15 +121,46 @@ signals:
     void quit_requested();
 
 protected:
+    /// Asks "Voulez-vous vraiment quitter Quillmoor ?" unless the program is
+    /// being ended from outside; No leaves everything as it was.
     void closeEvent(QCloseEvent* event) override;
+    /// Minimised from the title bar: hidden, as "Réduire" does.
+    void changeEvent(QEvent* event) override;
 
 private:
     void build_menus();
     void set_focus_order();
+    void connect_tray();
+    void tray_availability_changed(bool available);
+    /// Stops the run, the timer, the icon and the help window, and asks the
+    /// program to end; once only.
+    void shut_down();
+    void centre_on_screen();
+    /// Says at start-up what loading found wrong with planifs.txt.
+    void tell_load_problems(const LoadReport& report);
+    void warn(const QString& text);
+
     /// Saves the table; shows an "Erreur" message and returns false when it
     /// cannot be written.
     bool save_table();
+    /// Writes planifs.txt from the table unless it could not be read: ""
+    /// or why not. `copy` gets the path of a copy of the damaged file kept
+    /// before it was replaced, if this save made one.
+    std::string write_schedule(std::string& copy);
+    /// Before a command changes the table: reads planifs.txt again if it
+    /// could not be read at start-up. False, after saying why, while it still
+    /// cannot.
+    bool schedule_readable();
     std::string pref_path() const;
+
+    // SchedulerHost: what a pass uses of the window.
+    ScheduleTable& scheduled_lines() override { return table_; }
+    RunOutcome run_scheduled(int number, RunCounters& counters) override;
+    bool question_open() const override;
+    bool quitting() const override { return closing_; }
+    std::string save_scheduled_lines() override;
+    void serve_events() override { yield(); }
+    void notify(const QString& text) override;
 
     WindowServices services_;
     ScheduleTable table_;
@@ -109,6 +168,7 @@ private:
     ExtractionForm* form_ = nullptr;
     ScheduleGrid* grid_ = nullptr;
     QPointer<f_help> help_;
+    Scheduler* scheduler_ = nullptr;
     QMenu* popup_ = nullptr;
     QAction* m_tache = nullptr;
     QAction* m_quitter = nullptr;
@@ -116,6 +176,13 @@ private:
     QAction* m_tb = nullptr;
     QAction* m_aide = nullptr;
     QAction* m_apropos = nullptr;
+    /// Kept from start-up for the first save, which names the copy it keeps
+    /// of a damaged file.
+    LoadReport load_report_;
+    /// Why planifs.txt could not be read at start-up; "" once it has been.
+    std::string unread_error_;
     bool closing_ = false;
+    bool shut_down_ = false;
+    bool waiting_for_tray_ = false;
     bool cursor_busy_ = false;
 };

@@ -41,12 +41,66 @@ bool has_readable_stamp(const ScheduleLine& line) {
 
 } // namespace
 
+std::string f_qmr::write_schedule(std::string& copy) {
+    // An empty table written over a file that could not be read would lose
+    // every stored extraction.
+    if (!unread_error_.empty())
+        return unread_error_ + " Rien n'est enregistré tant qu'il ne peut pas être lu.";
+    const std::string copy_before = load_report_.backup_path;
+    const std::string failure = save_schedule(services_.data_folder, table_, &load_report_);
+    if (failure.empty() && load_report_.backup_path != copy_before)
+        copy = load_report_.backup_path;
+    return failure;
+}
+
+namespace {
+
+QString copy_kept_text(const std::string& copy) {
+    return QStringLiteral("Le fichier des planifications abîmé a été copié dans « %1 » avant d'être remplacé.")
+        .arg(QString::fromStdString(copy));
+}
+
+} // namespace
+
 bool f_qmr::save_table() {
-    const std::string failure = save_schedule(services_.data_folder, table_);
-    if (failure.empty())
+    std::string copy;
+    const std::string failure = write_schedule(copy);
+    if (!failure.empty()) {
+        services_.prompter.error(this, QString::fromStdString(failure));
+        return false;
+    }
+    if (!copy.empty())
+        services_.prompter.ask(this, PromptIcon::information, QStringLiteral("Quillmoor"), copy_kept_text(copy),
+                               {PromptButton::ok});
+    return true;
+}
+
+std::string f_qmr::save_scheduled_lines() {
+    std::string copy;
+    const std::string failure = write_schedule(copy);
+    if (!copy.empty())
+        notify(copy_kept_text(copy));
+    return failure;
+}
+
+bool f_qmr::schedule_readable() {
+    if (unread_error_.empty())
         return true;
-    services_.prompter.error(this, QString::fromStdString(failure));
-    return false;
+    ScheduleTable loaded;
+    const LoadReport report = load_schedule(services_.data_folder, loaded);
+    if (!report.ok) {
+        unread_error_ = report.error;
+        services_.prompter.error(
+            this, QString::fromStdString(unread_error_ + " Rien n'est enregistré tant qu'il ne peut pas être lu."));
+        return false;
+    }
+    // Readable at last: the commands work on what it holds from now on.
+    unread_error_.clear();
+    table_ = std::move(loaded);
+    grid_->fill(table_);
+    load_report_ = report;
+    tell_load_problems(report);
+    return true;
 }
 
 void f_qmr::Command2_Click() {
@@ -66,6 +120,8 @@ void f_qmr::Command2_Click() {
         services_.prompter.error(this, refusal);
         return;
     }
+    if (!schedule_readable())
+        return;
 
     ScheduleLine line = form_->line();
     const ScheduleTable before = table_;
@@ -127,6 +183,12 @@ RunOutcome f_qmr::traite_ligne_detail(int numligne, RunMode mode) {
     if (numligne < 1 || numligne > table_.line_count())
         return RunOutcome::completed;
     return run_.run(job_from_line(table_.line(numligne)), mode);
+}
+
+RunOutcome f_qmr::run_scheduled(int number, RunCounters& counters) {
+    const RunOutcome outcome = traite_ligne_detail(number, RunMode::scheduled);
+    counters = run_.counters();
+    return outcome;
 }
 
 bool f_qmr::stamp_and_save(int number) {

@@ -19,17 +19,29 @@ public:
 
     /// Shows a modal message box over `parent` and returns the button chosen.
     /// Closing the box without a button answers the last button offered.
-    virtual PromptButton ask(QWidget* parent, PromptIcon icon, const QString& title, const QString& text,
-                             const QList<PromptButton>& buttons) = 0;
+    PromptButton ask(QWidget* parent, PromptIcon icon, const QString& title, const QString& text,
+                     const QList<PromptButton>& buttons);
 
     /// The box of an error the user can correct: title "Erreur", the
     /// exclamation icon and one OK button.
     void error(QWidget* parent, const QString& text);
+
+    /// True while a box is waiting for its answer: the scheduler does not
+    /// start a pass under a question the user has not answered yet.
+    bool is_open() const { return open_boxes_ > 0; }
+
+protected:
+    /// Shows the box and waits for the answer.
+    virtual PromptButton show_box(QWidget* parent, PromptIcon icon, const QString& title, const QString& text,
+                                  const QList<PromptButton>& buttons) = 0;
+
+private:
+    int open_boxes_ = 0;
 };
 
 /// Shows real QMessageBox dialogs.
 class MessageBoxPrompter final : public Prompter {
-public:
-    PromptButton ask(QWidget* parent, PromptIcon icon, const QString& title, const QString& text,
-                     const QList<PromptButton>& buttons) override;
+protected:
+    PromptButton show_box(QWidget* parent, PromptIcon icon, const QString& title, const QString& text,
+                          const QList<PromptButton>& buttons) override;
 };

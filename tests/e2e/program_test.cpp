@@ -4,8 +4,10 @@
 #include <csignal>
 #include <filesystem>
 #include <future>
+#include <poll.h>
 #include <regex>
 #include <sys/file.h>
+#include <thread>
 
 #include "program.h"
 #include "support/test_server.h"
@@ -202,6 +204,45 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
         // Only the run's date and time changed, on its own line.
         EXPECT_EQ(read_file(schedule), schedule_text(lines, c.status == 130 ? -1 : 1));
     }
+}
+
+TEST(Window, WaitsForTheLockThenEndsOnSigtermWithoutAsking) {
+    const TempDir root;
+    const std::string folder = root.file("xdg/Qmr/");
+    fs::create_directories(folder);
+    // Damaged: a message waits at start-up, and the stop must not wait for its answer.
+    const std::string planifs =
+        schedule_text({{"Galerie", "http://127.0.0.1:1/", "0", "/img/a", "1"}}) + "\"court\"\r\n";
+    write_file(folder + "planifs.txt", planifs);
+    // Held as a `quillmoor --run` from cron would hold it.
+    const int lock = open((folder + "verrou").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+    bool waited = false, took_lock = false, ended = false;
+    const Supervision supervision{.watch = [&](pid_t child, int out) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        waited = waitpid(child, nullptr, WNOHANG) == 0;
+        close(lock);
+        for (int tries = 0; tries < 100 && !took_lock; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const int probe = open((folder + "verrou").c_str(), O_RDONLY | O_CLOEXEC);
+            took_lock = flock(probe, LOCK_EX | LOCK_NB) != 0;
+            close(probe);
+        }
+        // A question would wait for ever on the offscreen platform.
+        kill(child, SIGTERM);
+        pollfd output{out, POLLIN, 0};
+        ended = poll(&output, 1, 5000) == 1;
+        if (!ended)
+            kill(child, SIGKILL);
+        return read_lines(out);
+    }};
+    const auto [status, out, err] = run_program(
+        {}, {"QT_QPA_PLATFORM=offscreen", "XDG_DATA_HOME=" + root.file("xdg"), QUILLMOOR_BINARY}, supervision);
+    EXPECT_TRUE(waited);
+    EXPECT_TRUE(took_lock);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(read_file(folder + "planifs.txt"), planifs);
 }
 
 } // namespace

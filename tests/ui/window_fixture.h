@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "ui/f_qmr.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
+#include "ui/tray_host.h"
 
 /// Records every message box instead of showing it, and answers with the
 /// next answer queued, else the first button offered.
@@ -34,17 +36,6 @@ public:
         QList<PromptButton> buttons;
     };
 
-    PromptButton ask(QWidget*, PromptIcon icon, const QString& title, const QString& text,
-                     const QList<PromptButton>& buttons) override {
-        shown.push_back({icon, title, text, buttons});
-        if (!answers.empty()) {
-            const PromptButton answer = answers.front();
-            answers.pop_front();
-            return answer;
-        }
-        return buttons.first();
-    }
-
     /// The texts shown so far, in order; forgets them.
     std::vector<std::string> take_texts() {
         std::vector<std::string> texts;
@@ -56,12 +47,57 @@ public:
 
     std::vector<Shown> shown;
     std::deque<PromptButton> answers;
+    /// Runs once, while the next box is open.
+    std::function<void()> while_open;
+
+protected:
+    PromptButton show_box(QWidget*, PromptIcon icon, const QString& title, const QString& text,
+                          const QList<PromptButton>& buttons) override {
+        shown.push_back({icon, title, text, buttons});
+        if (while_open)
+            std::exchange(while_open, nullptr)();
+        if (!answers.empty()) {
+            const PromptButton answer = answers.front();
+            answers.pop_front();
+            return answer;
+        }
+        return buttons.first();
+    }
 };
 
+/// A notification area that the test puts there or takes away, and that
+/// records the notices shown beside its icon.
+class FakeTray final : public TrayHost {
+public:
+    bool isActive() const override { return available && icon_shown; }
+    bool isAvailable() const override { return available; }
+    void showIcon() override { icon_shown = true; }
+    void removeIcon() override { icon_shown = false; }
+    void showNotification(const QString&, const QString& text) override { notices.push_back(text.toStdString()); }
+
+    /// The desktop's notification area appears or goes away.
+    void set_available(bool now) {
+        available = now;
+        emit availabilityChanged(now);
+    }
+
+    bool available = true;
+    bool icon_shown = false;
+    std::vector<std::string> notices;
+};
+
+/// A clock that the test sets, and that moves `step_minutes` on at every
+/// reading, so that a run's start and its end read differently.
 class FixedClock final : public Clock {
 public:
-    std::tm now() const override { return moment; }
-    std::tm moment = at(2007, 5, 14, 8, 45);
+    std::tm now() const override {
+        const std::tm current = moment;
+        const std::time_t next = timegm(&moment) + step_minutes * 60;
+        gmtime_r(&next, &moment);
+        return current;
+    }
+    mutable std::tm moment = at(2007, 5, 14, 8, 45);
+    int step_minutes = 0;
 
     static std::tm at(int year, int month, int day, int hour, int minute) {
         std::tm moment{};
@@ -79,34 +115,41 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override { open_window(); }
 
-    /// Opens a new window on planifs.txt as it is in the data folder.
-    void open_window() {
+    /// Opens a new window on planifs.txt as it is in the data folder: shown,
+    /// or with `start_up` through the program's own start-up.
+    void open_window(bool start_up = false) {
         window.reset();
         ScheduleTable table;
-        ASSERT_TRUE(load_schedule(folder(), table).ok);
-        window = std::make_unique<f_qmr>(WindowServices{folder(), *transfer, clock, prompter,
-                                                        [this] {
-                                                            return std::vector<std::string>{"/", home.path()};
-                                                        },
-                                                        QString::fromStdString(home.path())},
-                                         std::move(table));
+        const LoadReport report = load_schedule(folder(), table);
+        window =
+            std::make_unique<f_qmr>(WindowServices{folder(), *transfer, clock, prompter, tray,
+                                                   [this] {
+                                                       return std::vector<std::string>{"/", home.path()};
+                                                   },
+                                                   QString::fromStdString(home.path()), std::chrono::milliseconds(50)},
+                                    std::move(table));
+        form = window->form();
+        grid = window->grid();
+        if (start_up) {
+            window->Form_Load(report);
+            return;
+        }
+        ASSERT_TRUE(report.ok);
         window->show();
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        form = window->form();
-        grid = window->grid();
     }
 
     std::string folder() const { return data.path() + "/"; }
     std::string planifs() const { return read_file(data.file("planifs.txt")); }
 
     /// Writes planifs.txt with these lines, then opens a window on it.
-    void open_with(const std::vector<ScheduleLine>& lines) {
+    void open_with(const std::vector<ScheduleLine>& lines, bool start_up = false) {
         ScheduleTable table;
         for (const ScheduleLine& line : lines)
             table.append(line);
         write_file(data.file("planifs.txt"), format_schedule(table));
-        open_window();
+        open_window(start_up);
     }
 
     /// A sound stored line, as the form writes it.
@@ -165,6 +208,7 @@ protected:
     std::unique_ptr<CurlTransfer> transfer = std::make_unique<CurlTransfer>();
     FixedClock clock;
     TestPrompter prompter;
+    FakeTray tray;
     std::unique_ptr<f_qmr> window;
     ExtractionForm* form = nullptr;
     ScheduleGrid* grid = nullptr;

@@ -1,0 +1,57 @@
+#include "app/stop_signal_watch.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+
+namespace {
+
+// Written by the handler, which may call nothing but async-signal-safe
+// functions: write() is one of them.
+volatile std::sig_atomic_t write_end = -1;
+
+void on_signal(int signal_number) {
+    const int saved_errno = errno;
+    const char byte = static_cast<char>(signal_number);
+    if (write_end >= 0) {
+        // A full pipe already holds a byte that wakes the event loop.
+        [[maybe_unused]] const ssize_t written = ::write(write_end, &byte, 1);
+    }
+    errno = saved_errno;
+}
+
+} // namespace
+
+StopSignalWatch::StopSignalWatch(std::function<void()> on_stop) {
+    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    write_end = pipe_[1];
+    notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, on_stop = std::move(on_stop)] {
+        char bytes[16];
+        while (::read(pipe_[0], bytes, sizeof bytes) > 0) {
+        }
+        on_stop();
+    });
+    struct sigaction action {};
+    action.sa_handler = on_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    for (std::size_t i = 0; i < watched_signals.size(); ++i)
+        ::sigaction(watched_signals[i], &action, &previous_[i]);
+}
+
+StopSignalWatch::~StopSignalWatch() {
+    if (notifier_) {
+        for (std::size_t i = 0; i < watched_signals.size(); ++i)
+            ::sigaction(watched_signals[i], &previous_[i], nullptr);
+    }
+    write_end = -1;
+    notifier_.reset();
+    for (const int fd : pipe_)
+        if (fd >= 0)
+            ::close(fd);
+}

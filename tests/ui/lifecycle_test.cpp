@@ -1,0 +1,195 @@
+#include "window_fixture.h"
+
+#include <QAction>
+#include <QScreen>
+#include <QTimer>
+
+#include "ui/help_window.h"
+
+namespace {
+
+/// Counts the times a main window is shown, from before it exists.
+class ShowCounter final : public QObject {
+public:
+    ShowCounter() { qApp->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        shows += event->type() == QEvent::Show && qobject_cast<f_qmr*>(watched);
+        return false;
+    }
+    int shows = 0;
+};
+
+class Lifecycle : public WindowTest {
+protected:
+    void trigger(const char* action) { window->findChild<QAction*>(QLatin1String(action))->trigger(); }
+    /// Centred on its screen's free area, or against its edge on an axis
+    /// where the window is the larger.
+    bool centred() const {
+        const QRect frame = window->frameGeometry();
+        const QRect area = window->screen()->availableGeometry();
+        auto axis = [](int start, int size, int area_start, int area_size) {
+            return size > area_size ? start == area_start : std::abs(2 * (start - area_start) + size - area_size) <= 2;
+        };
+        return axis(frame.left(), frame.width(), area.left(), area.width()) &&
+               axis(frame.top(), frame.height(), area.top(), area.height());
+    }
+};
+
+TEST_F(Lifecycle, StartUpShowsTheWindowCentredOrOnlyTheIcon) {
+    const struct {
+        const char* name;
+        bool start_in_tray;
+        bool tray_there;
+        bool tray_comes;
+        bool shown;
+    } cases[] = {
+        {"window", false, true, false, true},
+        {"in the tray", true, true, false, false},
+        {"in the tray, none comes", true, false, false, true},
+        {"in the tray, one comes", true, false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        window.reset();
+        tray.available = c.tray_there;
+        if (c.start_in_tray)
+            write_file(data.file("pref1.txt"), "");
+        else
+            ::unlink(data.file("pref1.txt").c_str());
+        ShowCounter counter;
+        ScheduleLine unreadable = stored("Trois");
+        unreadable.set_field(field::schedule_kind, "1");
+        unreadable.set_field(field::interval_index, "-5");
+        open_with({stored("Un"), stored("Deux"), unreadable}, true);
+        if (c.tray_comes)
+            tray.set_available(true);
+        QTest::qWait(150);
+
+        EXPECT_EQ(counter.shows > 0, c.shown) << "shown, even for an instant";
+        EXPECT_EQ(window->isVisible(), c.shown);
+        EXPECT_TRUE(tray.icon_shown);
+        EXPECT_EQ(window->findChild<QAction*>(QStringLiteral("m_tb"))->isChecked(), c.start_in_tray);
+        EXPECT_EQ(grid_titles(), (std::vector<std::string>{"Un", "Deux", "Trois"}));
+        EXPECT_EQ(grid->selected_line(3), 1);
+        EXPECT_TRUE(window->scheduler()->Timer1->isActive());
+        EXPECT_EQ(window->scheduler()->tick_count(), 0);
+        if (c.shown) {
+            EXPECT_TRUE(centred());
+            EXPECT_EQ(QApplication::focusWidget(), form->Text1);
+        }
+        EXPECT_EQ(prompter.take_texts(), std::vector<std::string>{"« Trois » ne sera pas exécutée : champ 10 "
+                                                                  "(intervalle) : « -5 ». « Editer » puis "
+                                                                  "« Plannifier » la remettent en état."});
+        window->scheduler()->traite_ligne();
+        EXPECT_TRUE(tray.notices.empty()) << "told again";
+    }
+}
+
+TEST_F(Lifecycle, CloseAsksFirstAndNoLeavesEverythingAsItWas) {
+    const struct {
+        const char* name;
+        std::function<void()> close;
+        bool hidden;
+        PromptButton answer;
+        bool asks = true;
+    } cases[] = {
+        {"Quitter", [this] { trigger("m_quitter"); }, false, PromptButton::no},
+        {" &Quitter, hidden", [this] { emit tray.quitRequested(); }, true, PromptButton::no},
+        {"close box", [this] { window->close(); }, false, PromptButton::yes},
+        {" &Quitter, hidden, yes", [this] { emit tray.quitRequested(); }, true, PromptButton::yes},
+        {"SIGTERM or the session's end", [this] { window->close_without_asking(); }, false, PromptButton::yes, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        open_window(true);
+        window->m_aide_Click();
+        if (c.hidden)
+            trigger("m_tache");
+        bool quit = false;
+        QObject::connect(window.get(), &f_qmr::quit_requested, [&] { quit = true; });
+        prompter.answers = {c.answer};
+        c.close();
+
+        ASSERT_EQ(prompter.shown.size(), c.asks ? 1u : 0u);
+        if (c.asks) {
+            EXPECT_EQ(prompter.shown[0].text, QStringLiteral("Voulez-vous vraiment quitter Quillmoor ?\r\nLes tâches "
+                                                             "plannifiées ne seront pas exécutées."));
+            EXPECT_EQ(prompter.shown[0].title, QStringLiteral("Quillmoor"));
+            EXPECT_EQ(prompter.shown[0].icon, PromptIcon::question);
+            EXPECT_EQ(prompter.shown[0].buttons, (QList<PromptButton>{PromptButton::yes, PromptButton::no}));
+        }
+        prompter.shown.clear();
+        const bool yes = c.answer == PromptButton::yes;
+        EXPECT_EQ(quit, yes);
+        EXPECT_EQ(window->isVisible(), !yes && !c.hidden);
+        EXPECT_EQ(tray.icon_shown, !yes);
+        EXPECT_EQ(window->scheduler()->Timer1->isActive(), !yes);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(window->help_window() != nullptr, !yes);
+    }
+}
+
+TEST_F(Lifecycle, MinimisingHidesOnlyWhileTheTrayIsThere) {
+    open_window(true);
+    window->move(300, 250);
+    trigger("m_tache");
+    EXPECT_FALSE(window->isVisible());
+    emit tray.activationRequested();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_TRUE(centred());
+
+    // Minimised from the title bar, then the tray goes away: shown again.
+    window->showMinimized();
+    QTRY_VERIFY(!window->isVisible());
+    tray.set_available(false);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isMinimized());
+
+    trigger("m_tache");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->isMinimized());
+}
+
+TEST_F(Lifecycle, AFileThatCannotBeReadIsNeverSavedOverAndADamagedOneIsCopiedFirst) {
+    ASSERT_EQ(::mkdir(data.file("planifs.txt").c_str(), 0700), 0);
+    open_window(true);
+    store(QStringLiteral("Nouveau"));
+    std::vector<std::string> texts = prompter.take_texts();
+    ASSERT_EQ(texts.size(), 2u);
+    for (const std::string& text : texts)
+        EXPECT_NE(text.find("c'est un dossier"), std::string::npos) << text;
+    EXPECT_EQ(window->table().line_count(), 0);
+
+    // Readable again, but damaged: the command works on what it holds, and
+    // the save first keeps a copy of it.
+    ASSERT_EQ(::rmdir(data.file("planifs.txt").c_str()), 0);
+    write_file(data.file("planifs.txt"), "\"Ancien\",\"http://site/\"\r\n");
+    store(QStringLiteral("Nouveau"));
+    texts = prompter.take_texts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_NE(texts[0].find("est abîmé"), std::string::npos) << texts[0];
+    EXPECT_NE(texts[1].find(data.file("planifs.txt.bak")), std::string::npos) << texts[1];
+    EXPECT_EQ(read_file(data.file("planifs.txt.bak")), "\"Ancien\",\"http://site/\"\r\n");
+    EXPECT_EQ(grid_titles(), (std::vector<std::string>{"Ancien", "Nouveau"}));
+}
+
+TEST_F(Lifecycle, StartInTheTrayWritesItsFiveBytesOrSaysWhyNot) {
+    const std::string pref = data.file("pref1.txt");
+    trigger("m_tb");
+    EXPECT_EQ(read_file(pref), "\"1\"\r\n");
+    trigger("m_tb");
+    EXPECT_FALSE(file_exists(pref));
+
+    ASSERT_EQ(::mkdir(pref.c_str(), 0700), 0);
+    open_window();
+    QAction* m_tb = window->findChild<QAction*>(QStringLiteral("m_tb"));
+    ASSERT_TRUE(m_tb->isChecked());
+    m_tb->trigger();
+    EXPECT_TRUE(m_tb->isChecked()) << "the tick shows what is on disk";
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].title, QStringLiteral("Erreur"));
+}
+
+} // namespace

@@ -1,0 +1,172 @@
+#include "ui/scheduler.h"
+
+#include <QTimer>
+
+#include "net/text.h"
+#include "schedule/clock.h"
+#include "schedule/due_rule.h"
+#include "schedule/schedule_line.h"
+#include "store/destination.h"
+
+namespace {
+
+std::string title_of(const ScheduleLine& line) {
+    return m_qmr::trim_spaces(line.field(field::title));
+}
+
+QString unreadable_line_text(const std::string& title, const std::string& problem) {
+    return QStringLiteral("« %1 » ne sera pas exécutée : %2. « Editer » puis « Plannifier » la remettent en état.")
+        .arg(QString::fromStdString(title), QString::fromStdString(problem));
+}
+
+} // namespace
+
+QString run_notice(const std::string& title, const RunCounters& counters) {
+    const int copied = counters.images_copied;
+    QString text = QString::fromStdString(m_qmr::trim_spaces(title)) + QStringLiteral(" : ");
+    if (copied == 0)
+        text += QStringLiteral("aucune image copiée");
+    else if (copied == 1)
+        text += QStringLiteral("1 image copiée");
+    else
+        text += QStringLiteral("%1 images copiées").arg(copied);
+    const int failed = counters.failed_images.total() + (counters.start_page_failed ? 1 : 0);
+    if (failed > 0)
+        text += QStringLiteral(", %1 en échec").arg(failed);
+    return text;
+}
+
+Scheduler::Scheduler(SchedulerHost& host, const Clock& clock, QObject* parent)
+    : QObject(parent), host_(host), clock_(clock) {
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(tick_interval_ms);
+    connect(Timer1, &QTimer::timeout, this, &Scheduler::Timer1_Timer);
+}
+
+void Scheduler::start() {
+    tick_count_ = 0;
+    Timer1->start();
+}
+
+void Scheduler::stop() {
+    Timer1->stop();
+}
+
+void Scheduler::Timer1_Timer() {
+    if (tick_count_ < ticks_per_pass)
+        ++tick_count_;
+    if (tick_count_ < ticks_per_pass || host_.quitting())
+        return;
+    // An unanswered question may be about the very lines the pass would run:
+    // the pass waits for the answer, and comes at the next tick.
+    if (host_.question_open())
+        return;
+    // One run at a time: the lists and the transfer exist once.
+    if (in_pass_ || host_.run_in_progress()) {
+        tick_count_ = 0;
+        return;
+    }
+    tick_count_ = 0;
+    host_.set_commands_locked(true);
+    traite_ligne();
+    host_.set_commands_locked(false);
+}
+
+void Scheduler::traite_ligne() {
+    if (in_pass_ || host_.run_in_progress())
+        return;
+    in_pass_ = true;
+    const std::tm pass_time = clock_.now();
+    ScheduleTable& table = host_.scheduled_lines();
+    bool stopped = false;
+    for (int number = 1; number <= table.line_count() && !stopped && !host_.quitting(); ++number) {
+        const DueCheck check = check_due(table.line(number), pass_time);
+        const std::string title = title_of(table.line(number));
+        if (check.verdict == DueCheck::Verdict::malformed) {
+            if (first_time(title, check.problem))
+                host_.notify(unreadable_line_text(title, check.problem));
+        } else {
+            // The clock was set back: the line counts as run now, and is
+            // saved so, rather than waiting for the clock to catch up.
+            if (check.stamp_in_future) {
+                stamp_line(table.line(number), pass_time);
+                unsaved_ = true;
+            }
+            if (check.verdict == DueCheck::Verdict::due)
+                stopped = !run_line(number);
+        }
+        host_.serve_events();
+    }
+    // A quit stops the pass where it is: the line it stopped is not stamped.
+    if (unsaved_ && !stopped && !host_.quitting())
+        save();
+    in_pass_ = false;
+}
+
+bool Scheduler::run_line(int number) {
+    ScheduleTable& table = host_.scheduled_lines();
+    const std::string title = title_of(table.line(number));
+    // Nobody is there to answer a message box: the line waits for the next
+    // pass, and the user hears of it once.
+    const std::string refusal = m_qmr::prepare_destination(table.line(number).field(field::destination));
+    if (!refusal.empty()) {
+        if (first_time(title, refusal))
+            host_.notify(QStringLiteral("« %1 » n'a pas pu démarrer : %2")
+                             .arg(QString::fromStdString(title), QString::fromStdString(refusal)));
+        return true;
+    }
+    forget_problems_of(title);
+
+    const std::tm started = clock_.now();
+    RunCounters counters;
+    if (host_.run_scheduled(number, counters) != RunOutcome::completed)
+        return false;
+    // A daily line keeps the day its run began: a run from 23:45 to 00:30
+    // belongs to the first day, and the next day is not skipped.
+    const bool daily = table.line(number).field(field::schedule_kind) == "2";
+    stamp_line(table.line(number), daily ? started : clock_.now());
+    unsaved_ = true;
+    host_.notify(run_notice(title, counters));
+    save();
+    return true;
+}
+
+QStringList Scheduler::untold_problems() {
+    QStringList problems;
+    const std::tm now = clock_.now();
+    const ScheduleTable& table = host_.scheduled_lines();
+    for (int number = 1; number <= table.line_count(); ++number) {
+        const DueCheck check = check_due(table.line(number), now);
+        const std::string title = title_of(table.line(number));
+        if (check.verdict == DueCheck::Verdict::malformed && first_time(title, check.problem))
+            problems << unreadable_line_text(title, check.problem);
+    }
+    return problems;
+}
+
+bool Scheduler::first_time(const std::string& title, const std::string& problem) {
+    return told_.insert(title + '\n' + problem).second;
+}
+
+void Scheduler::forget_problems_of(const std::string& title) {
+    const std::string prefix = title + '\n';
+    for (auto told = told_.lower_bound(prefix); told != told_.end() && told->starts_with(prefix);)
+        told = told_.erase(told);
+}
+
+bool Scheduler::save() {
+    const std::string failure = host_.save_scheduled_lines();
+    if (failure.empty()) {
+        unsaved_ = false;
+        save_failure_told_ = false;
+        return true;
+    }
+    if (!save_failure_told_) {
+        save_failure_told_ = true;
+        host_.notify(QString::fromStdString(failure) +
+                     QStringLiteral(" Les extractions faites restent notées et seront enregistrées au prochain "
+                                    "enregistrement."));
+    }
+    return false;
+}

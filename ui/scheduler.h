@@ -1,0 +1,106 @@
+#pragma once
+
+#include <ctime>
+#include <set>
+#include <string>
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include "engine/extraction_run.h"
+
+class Clock;
+class QTimer;
+class ScheduleTable;
+
+/// What the scheduler needs of the window that owns it: the stored
+/// extractions, a run, the lock on the commands, the file and the user.
+class SchedulerHost {
+public:
+    virtual ScheduleTable& scheduled_lines() = 0;
+    /// Runs line `number` as the scheduler does, "Récupère " and its title in
+    /// the status line; `counters` gets what the run counted.
+    virtual RunOutcome run_scheduled(int number, RunCounters& counters) = 0;
+    /// An extraction is running (from the grid or from a pass).
+    virtual bool run_in_progress() const = 0;
+    /// A message box or the close question waits for the user.
+    virtual bool question_open() const = 0;
+    /// The program is ending: nothing more is to run.
+    virtual bool quitting() const = 0;
+    virtual void set_commands_locked(bool locked) = 0;
+    /// Saves the schedule as it is in memory: "" or why it could not be.
+    virtual std::string save_scheduled_lines() = 0;
+    /// Lets the window serve its pending events.
+    virtual void serve_events() = 0;
+    /// A short notice for a user who may only see the tray icon.
+    virtual void notify(const QString& text) = 0;
+
+protected:
+    ~SchedulerHost() = default;
+};
+
+/// The notice of a scheduled run's end: "Galerie : 12 images copiées",
+/// "1 image copiée" or "aucune image copiée", then ", 3 en échec" when images
+/// or the start page failed.
+QString run_notice(const std::string& title, const RunCounters& counters);
+
+/// Runs the stored extractions that are due, while the program lives. Its
+/// timer `Timer1` ticks once a minute; every fifteenth tick, a pass
+/// (`traite_ligne`) runs each due line in turn, stamps it and saves the
+/// schedule after each line that ran, so that a quit in the middle of a pass
+/// loses nothing of the lines already done.
+class Scheduler final : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int tick_interval_ms = 60'000;
+    static constexpr int ticks_per_pass = 15;
+
+    Scheduler(SchedulerHost& host, const Clock& clock, QObject* parent = nullptr);
+
+    /// Sets the tick count to 0 and starts the timer.
+    void start();
+    /// Stops the timer for good: the program is ending.
+    void stop();
+
+    /// The ticks since the last pass, or since start.
+    int tick_count() const { return tick_count_; }
+    bool pass_in_progress() const { return in_pass_; }
+
+    /// The lines that the form could not have written (an hour of 25, a date
+    /// of "2007/5/14") and that have not been told yet, one sentence each;
+    /// they count as told from now on. Such a line never runs.
+    QStringList untold_problems();
+
+    QTimer* Timer1 = nullptr;
+
+public slots:
+    /// One tick of the timer: every fifteenth one locks the commands, shows
+    /// the busy pointer and runs a pass, unless a run is in progress (the
+    /// count then starts again) or a question is open (the pass then waits
+    /// for the next tick). A skipped pass changes nothing on screen.
+    void Timer1_Timer();
+
+    /// One pass over the stored extractions, in line order.
+    void traite_ligne();
+
+private:
+    /// Runs a due line, stamps it and saves; false when the run was stopped
+    /// because the program is ending.
+    bool run_line(int number);
+    /// A problem told once: a line that cannot be read, or cannot start.
+    bool first_time(const std::string& title, const std::string& problem);
+    void forget_problems_of(const std::string& title);
+    /// Saves, and says once when the save fails; the lines stay stamped in
+    /// memory and the next save tries again.
+    bool save();
+
+    SchedulerHost& host_;
+    const Clock& clock_;
+    int tick_count_ = 0;
+    bool in_pass_ = false;
+    bool unsaved_ = false;
+    bool save_failure_told_ = false;
+    std::set<std::string> told_;
+};
