@@ -15,8 +15,10 @@
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
 #include "ui/f_qmr.h"
-#include "ui/no_tray.h"
+#include "ui/app_icon.h"
+#include "ui/desktop_integration.h"
 #include "ui/prompter.h"
+#include "ui/single_instance.h"
 #include "ui/wait_box.h"
 
 namespace {
@@ -55,7 +57,15 @@ int run_window(int& argc, char** argv) {
     // Closing the help window must not end the program: the main window
     // decides when it ends.
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(app_icon());
     MessageBoxPrompter prompter;
+
+    // One window per user: a second start brings the first one to the front
+    // instead of opening a window that would rewrite the same schedule.
+    // Without the socket (a failure) the data folder's lock still protects it.
+    SingleInstance instance;
+    if (instance.start() == SingleInstance::Role::secondary)
+        return exit_status::ok;
 
     // Asked to stop before the window exists (waiting for the lock): leave.
     f_qmr* window = nullptr;
@@ -89,12 +99,13 @@ int run_window(int& argc, char** argv) {
 
     CurlTransfer transfer;
     SystemClock clock;
-    NoTray tray;
+    DesktopIntegration tray;
     const QString home = QDir::homePath();
     f_qmr main_window(
         {folder.path, transfer, clock, prompter, tray, [home] { return mounted_volumes(home.toStdString()); }, home},
         std::move(table));
     window = &main_window;
+    QObject::connect(&instance, &SingleInstance::activationRequested, &main_window, &f_qmr::bringToFront);
     // exit(), not quit(): it also ends a message box still open at start-up,
     // before the main loop has begun.
     QObject::connect(

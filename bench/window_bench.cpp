@@ -36,7 +36,7 @@
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
 #include "ui/f_qmr.h"
-#include "ui/no_tray.h"
+#include "ui/desktop_integration.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
 #include "ui/scheduler.h"
@@ -122,7 +122,7 @@ struct Window {
     CurlTransfer transfer;
     BenchClock clock;
     SilentPrompter prompter;
-    NoTray tray;
+    DesktopIntegration tray{nullptr, [] { return false; }}; // offscreen: no notification area
     f_qmr window;
 };
 

@@ -92,14 +92,6 @@ void f_qmr::build_menus() {
     connect(m_tb, &QAction::triggered, this, &f_qmr::m_tb_Click);
     connect(m_aide, &QAction::triggered, this, &f_qmr::m_aide_Click);
     connect(m_apropos, &QAction::triggered, this, &f_qmr::m_apropos_Click);
-
-    // The tray icon's menu, for whoever shows the icon.
-    popup_ = new QMenu(QStringLiteral("&SysTRay"), this);
-    popup_->setObjectName(QStringLiteral("mPopupSys"));
-    QAction* mPopRestore = action(popup_, QStringLiteral("&Restaurer"), "mPopRestore");
-    QAction* mPopExit = action(popup_, QStringLiteral(" &Quitter"), "mPopExit");
-    connect(mPopRestore, &QAction::triggered, this, &f_qmr::bringToFront);
-    connect(mPopExit, &QAction::triggered, this, &QWidget::close);
 }
 
 void f_qmr::set_focus_order() {

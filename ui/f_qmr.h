@@ -75,8 +75,6 @@ public:
     const ScheduleTable& table() const { return table_; }
     /// The help window while it is open.
     f_help* help_window() const;
-    /// The tray icon's menu: "&Restaurer" and " &Quitter"; in no menu bar.
-    QMenu* mPopupSys() const { return popup_; }
     Scheduler* scheduler() const { return scheduler_; }
 
     /// Puts the form back to its defaults, enables "Plannifier" and the grid's
@@ -169,7 +167,6 @@ private:
     ScheduleGrid* grid_ = nullptr;
     QPointer<f_help> help_;
     Scheduler* scheduler_ = nullptr;
-    QMenu* popup_ = nullptr;
     QAction* m_tache = nullptr;
     QAction* m_quitter = nullptr;
     QAction* m_reinit = nullptr;
