@@ -60,12 +60,6 @@ int run_window(int& argc, char** argv) {
     QApplication::setWindowIcon(app_icon());
     MessageBoxPrompter prompter;
 
-    // One window per user: a second start brings the first one to the front
-    // instead of opening a window that would rewrite the same schedule.
-    // Without the socket (a failure) the data folder's lock still protects it.
-    SingleInstance instance;
-    if (instance.start() == SingleInstance::Role::secondary)
-        return exit_status::ok;
 
     // Asked to stop before the window exists (waiting for the lock): leave.
     f_qmr* window = nullptr;
@@ -81,6 +75,13 @@ int run_window(int& argc, char** argv) {
         prompter.error(nullptr, QString::fromStdString(folder.error));
         return exit_status::failure;
     }
+    // One window per user and data folder: a second start brings the first
+    // one to the front instead of opening a window that would rewrite the same
+    // schedule. Without the socket (a failure) the data folder's lock still
+    // protects it.
+    SingleInstance instance(SingleInstance::defaultServerName(QString::fromStdString(folder.path)));
+    if (instance.start() == SingleInstance::Role::secondary)
+        return exit_status::ok;
     if (!folder.warning.empty())
         prompter.ask(nullptr, PromptIcon::exclamation, QStringLiteral("Quillmoor"),
                      QString::fromStdString(folder.warning), {PromptButton::ok});

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -42,13 +43,14 @@ QString errnoText() {
 
 } // namespace
 
-QString SingleInstance::defaultServerName() {
+QString SingleInstance::defaultServerName(const QString& data_folder) {
     // The runtime folder is the user's own (mode 0700): no one else can put a
     // socket there to answer in the running instance's place.
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty())
         folder = QDir::tempPath();
-    return folder + QStringLiteral("/quillmoor-") + userName();
+    const QByteArray digest = QCryptographicHash::hash(data_folder.toUtf8(), QCryptographicHash::Sha256).toHex();
+    return folder + QStringLiteral("/quillmoor-") + userName() + QLatin1Char('-') + QString::fromLatin1(digest.left(12));
 }
 
 SingleInstance::SingleInstance(QString serverName, QObject* parent)

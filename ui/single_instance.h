@@ -8,7 +8,7 @@
 class QLocalServer;
 class QLocalSocket;
 
-/// One program per user. The first start holds a lock beside a local socket
+/// One program per user and data folder. The first start holds a lock beside a local socket
 /// and listens on it; a later start finds the lock taken, asks the first one
 /// through the socket to come to the front, and is told to end. The socket
 /// only brings the running window forward: the data folder's own lock is
@@ -25,13 +25,15 @@ public:
         failed     ///< neither could be done; errorString() says why
     };
 
-    /// The socket of the current user: "quillmoor-" and the user's name, in
-    /// the user's runtime folder ($XDG_RUNTIME_DIR, which others cannot enter).
-    static QString defaultServerName();
+    /// The socket of the current user's program working in `data_folder`:
+    /// "quillmoor-", the user's name and a digest of the folder's path, in the
+    /// user's runtime folder ($XDG_RUNTIME_DIR, which others cannot enter).
+    /// Two programs with different data folders share nothing, and each may run.
+    static QString defaultServerName(const QString& data_folder);
 
     /// `serverName` is the socket's path (a bare name lands in the temporary
     /// folder); its lock file is the same path followed by ".lock".
-    explicit SingleInstance(QString serverName = defaultServerName(), QObject* parent = nullptr);
+    explicit SingleInstance(QString serverName, QObject* parent = nullptr);
     ~SingleInstance() override;
 
     /// Becomes the running instance, taking over a socket that a crashed one
