@@ -60,7 +60,6 @@ int run_window(int& argc, char** argv) {
     QApplication::setWindowIcon(app_icon());
     MessageBoxPrompter prompter;
 
-
     // Asked to stop before the window exists (waiting for the lock): leave.
     f_qmr* window = nullptr;
     const StopSignalWatch stop_signals([&window] {
@@ -80,8 +79,11 @@ int run_window(int& argc, char** argv) {
     // schedule. Without the socket (a failure) the data folder's lock still
     // protects it.
     SingleInstance instance(SingleInstance::defaultServerName(QString::fromStdString(folder.path)));
-    if (instance.start() == SingleInstance::Role::secondary)
+    if (instance.start() == SingleInstance::Role::secondary) {
+        // Started from a terminal, the user would otherwise see nothing happen.
+        std::cerr << "quillmoor : Quillmoor est déjà ouvert ; sa fenêtre passe au premier plan.\n";
         return exit_status::ok;
+    }
     if (!folder.warning.empty())
         prompter.ask(nullptr, PromptIcon::exclamation, QStringLiteral("Quillmoor"),
                      QString::fromStdString(folder.warning), {PromptButton::ok});

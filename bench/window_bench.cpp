@@ -12,12 +12,20 @@
 //   window_bench --pass FOLDER     runs the scheduler's pass over FOLDER's 200
 //                                  extractions at a moment none is due, and
 //                                  prints how long it took
+//   window_bench --quit            runs an extraction from the grid whose image
+//                                  stops halfway, closes the window with Yes to
+//                                  the question, and prints how long the run
+//                                  took to return after the Yes
+
+#include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -47,10 +55,14 @@ using steady = std::chrono::steady_clock;
 
 /// Answers every message box with its first button, showing nothing.
 class SilentPrompter final : public Prompter {
+public:
+    steady::time_point answered;
+
 protected:
     PromptButton show_box(QWidget*, PromptIcon, const QString&, const QString& text,
                           const QList<PromptButton>& buttons) override {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
+        answered = steady::now();
         return buttons.first();
     }
 };
@@ -200,6 +212,62 @@ int stall() {
     return std::system(cleanup.c_str()) == 0 ? 0 : 1;
 }
 
+int quit() {
+    char folder[] = "/tmp/window-bench-XXXXXX";
+    if (!::mkdtemp(folder))
+        return 1;
+    httplib::Server server;
+    std::atomic<bool> halfway{false}, over{false};
+    server.Get("/", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("<img src=\"a.gif\">", "text/html");
+    });
+    // 100 KB, then nothing for ten seconds.
+    server.Get("/a.gif", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(200'000, "image/gif",
+                                      [&](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                          if (offset == 0) {
+                                              const std::string half = "GIF89a" + std::string(100'000 - 6, 'a');
+                                              halfway = sink.write(half.data(), half.size());
+                                              return true;
+                                          }
+                                          for (int waited = 0; !over && waited < 10'000; waited += 10)
+                                              std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                                          return false;
+                                      });
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { server.listen_after_bind(); });
+    while (!server.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    ScheduleTable table;
+    table.append(line(1, "http://127.0.0.1:" + std::to_string(port) + "/", std::string(folder) + "/images"));
+    const std::string planifs = format_schedule(table);
+    Window shown(std::string(folder) + "/", std::move(table));
+    shown.window.show();
+    QTimer question;
+    QObject::connect(&question, &QTimer::timeout, [&] {
+        if (halfway) {
+            question.stop();
+            shown.window.close();
+        }
+    });
+    question.start(5);
+    shown.window.grid()->Command6->click();
+    const steady::time_point returned = steady::now();
+    int files_left = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(std::string(folder) + "/images", error))
+        files_left += entry.is_regular_file();
+    std::printf("run returned %.1f ms after the Yes, %d file(s) left in the destination\n",
+                std::chrono::duration<double, std::milli>(returned - shown.prompter.answered).count(), files_left);
+    over = true;
+    server.stop();
+    serving.join();
+    std::string cleanup = std::string("rm -rf ") + folder;
+    return std::system(cleanup.c_str()) == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -217,8 +285,11 @@ int main(int argc, char** argv) {
         status = stall();
     else if (mode == "--pass" && argc == 3)
         status = pass(argv[2]);
+    else if (mode == "--quit")
+        status = quit();
     else
-        std::fprintf(stderr, "usage: window_bench --make FOLDER | --startup FOLDER | --stall | --pass FOLDER\n");
+        std::fprintf(stderr,
+                     "usage: window_bench --make FOLDER | --startup FOLDER | --stall | --pass FOLDER | --quit\n");
     curl_global_cleanup();
     return status;
 }

@@ -1,5 +1,7 @@
 #include "ui/extraction_form.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -54,6 +56,14 @@ bool has_control_character(const QString& text) {
 
 void select_extension(QComboBox* list, const std::string& extension) {
     list->setCurrentIndex(m_qmr::index_extension(extension));
+}
+
+/// Shows a stored text whole, even one longer than the box lets a user type
+/// (written by hand): cut, it would be stored back cut by "Plannifier".
+void show_stored(QLineEdit* box, const std::string& text) {
+    const QString shown = text_of(text);
+    box->setMaxLength(std::max(ExtractionForm::longest_typed_text, static_cast<int>(shown.size())));
+    box->setText(shown);
 }
 
 } // namespace
@@ -189,13 +199,20 @@ ScheduleLine ExtractionForm::line() const {
     return line;
 }
 
+QList<QLineEdit*> ExtractionForm::text_boxes() const {
+    QList<QLineEdit*> boxes{Text1, Text2, Text5, Text6};
+    boxes.append(QList<QLineEdit*>(Text3.begin(), Text3.end()));
+    boxes.append(QList<QLineEdit*>(Text4.begin(), Text4.end()));
+    return boxes;
+}
+
 void ExtractionForm::reset() {
-    Text1->clear();
-    Text2->clear();
+    for (QLineEdit* box : text_boxes()) {
+        box->clear();
+        box->setMaxLength(longest_typed_text);
+    }
     Option3[0]->setChecked(true);
     Combo1->setCurrentIndex(0);
-    Text5->clear();
-    Text6->clear();
     Option1[0]->setChecked(true);
     Option2[0]->setChecked(true);
     Option4[0]->setChecked(true);
@@ -206,22 +223,20 @@ void ExtractionForm::reset() {
     for (QCheckBox* day : Check1)
         day->setChecked(true);
     for (std::size_t i = 0; i < Text3.size(); ++i) {
-        Text3[i]->clear();
         Combo3[i]->setCurrentIndex(0);
-        Text4[i]->clear();
         Combo4[i]->setCurrentIndex(0);
     }
 }
 
 void ExtractionForm::load(const ScheduleLine& line) {
-    Text1->setText(text_of(line.field(field::title)));
-    Text2->setText(text_of(line.field(field::start_address)));
+    show_stored(Text1, line.field(field::title));
+    show_stored(Text2, line.field(field::start_address));
     const int depth = within(line.field(field::depth), 0, 4, 0);
     if (depth > 0)
         Combo1->setCurrentIndex(depth - 1);
     Option3[depth > 0 ? 1 : 0]->setChecked(true);
-    Text5->setText(text_of(line.field(field::user_name)));
-    Text6->setText(text_of(line.field(field::password)));
+    show_stored(Text5, line.field(field::user_name));
+    show_stored(Text6, line.field(field::password));
     Option1[static_cast<std::size_t>(within(line.field(field::existing_policy), 1, 3, 1) - 1)]->setChecked(true);
 
     // The folder first, so that the drive stored beside it stays shown even
@@ -245,9 +260,9 @@ void ExtractionForm::load(const ScheduleLine& line) {
         Check1[day]->setChecked(line.field(field::monday + static_cast<int>(day)) == "1");
     for (std::size_t i = 0; i < Text3.size(); ++i) {
         const int offset = 2 * static_cast<int>(i);
-        Text3[i]->setText(text_of(line.field(field::first_include + offset)));
+        show_stored(Text3[i], line.field(field::first_include + offset));
         select_extension(Combo3[i], line.field(field::first_include + offset + 1));
-        Text4[i]->setText(text_of(line.field(field::first_exclude + offset)));
+        show_stored(Text4[i], line.field(field::first_exclude + offset));
         select_extension(Combo4[i], line.field(field::first_exclude + offset + 1));
     }
 }

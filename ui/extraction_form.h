@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "engine/extraction_job.h"
+#include "schedule/schedule_file.h"
 #include "schedule/schedule_line.h"
 #include "ui/volumes.h"
 
@@ -29,6 +30,11 @@ class ExtractionForm final : public QWidget {
     Q_OBJECT
 
 public:
+    /// The most characters (UTF-16 units) a text box takes from the user.
+    /// Each is at most three bytes once stored, so that whatever is typed or
+    /// pasted fits in a field of planifs.txt.
+    static constexpr int longest_typed_text = static_cast<int>(max_field_length / 3);
+
     /// `volumes` fills the drive list; the directory list opens `start_folder`.
     ExtractionForm(const VolumeSource& volumes, const QString& start_folder, Prompter& prompter,
                    QWidget* parent = nullptr);
@@ -50,7 +56,7 @@ public:
 
     /// Shows a stored line. A number outside its list (a damaged or foreign
     /// line) takes the default; a destination or drive that does not exist
-    /// is kept as stored.
+    /// is kept as stored, and so is a text longer than a box lets a user type.
     void load(const ScheduleLine& line);
 
     /// Why the form cannot be stored as it is: a text holding a control
@@ -94,6 +100,8 @@ public:
 
     /// The form's controls in focus order, "Plannifier" last.
     QList<QWidget*> focus_chain() const;
+    /// The twelve text boxes: title, address, credentials, then the patterns.
+    QList<QLineEdit*> text_boxes() const;
 
 private:
     void build_controls();

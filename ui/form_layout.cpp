@@ -47,7 +47,9 @@ template <typename Widget> Widget* named(Widget* widget, const QString& name) {
 }
 
 QLineEdit* line_edit(const QString& name) {
-    return named(new QLineEdit, name);
+    auto* box = named(new QLineEdit, name);
+    box->setMaxLength(ExtractionForm::longest_typed_text);
+    return box;
 }
 
 /// A drop-down list into which nothing can be typed.

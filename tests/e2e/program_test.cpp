@@ -1,6 +1,7 @@
 // The built program as a separate process: options, exit statuses, data folder, runs against a site on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <future>
@@ -15,6 +16,19 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+/// Waits up to five seconds for another process to hold the lock file `path`.
+bool locked_elsewhere(const std::string& path) {
+    for (int tries = 0; tries < 100; ++tries) {
+        const int probe = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const bool held = probe >= 0 && flock(probe, LOCK_EX | LOCK_NB) != 0;
+        close(probe);
+        if (held)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
 
 TEST(CommandLine, StatusOutputDataFolderAndScheduleLeftAsItWas) {
     struct Case {
@@ -222,12 +236,7 @@ TEST(Window, WaitsForTheLockThenEndsOnSigtermWithoutAsking) {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         waited = waitpid(child, nullptr, WNOHANG) == 0;
         close(lock);
-        for (int tries = 0; tries < 100 && !took_lock; ++tries) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            const int probe = open((folder + "verrou").c_str(), O_RDONLY | O_CLOEXEC);
-            took_lock = flock(probe, LOCK_EX | LOCK_NB) != 0;
-            close(probe);
-        }
+        took_lock = locked_elsewhere(folder + "verrou");
         // A question would wait for ever on the offscreen platform.
         kill(child, SIGTERM);
         pollfd output{out, POLLIN, 0};
@@ -243,6 +252,48 @@ TEST(Window, WaitsForTheLockThenEndsOnSigtermWithoutAsking) {
     EXPECT_TRUE(ended);
     EXPECT_EQ(status, 0) << err;
     EXPECT_EQ(read_file(folder + "planifs.txt"), planifs);
+}
+
+TEST(Window, OfTwoStartedAtOnceOneOpensTheOtherSaysSoAndRunWillNotWriteBeside) {
+    const TempDir root;
+    const std::string folder = root.file("xdg/Qmr/");
+    fs::create_directories(folder);
+    fs::create_directories(root.file("run"));
+    fs::permissions(root.file("run"), fs::perms::owner_all);
+    const std::string planifs = schedule_text({{"Galerie", "http://127.0.0.1:1/", "0", root.file("images")}});
+    write_file(folder + "planifs.txt", planifs);
+    const std::vector<std::string> command{"QT_QPA_PLATFORM=offscreen", "XDG_DATA_HOME=" + root.file("xdg"),
+                                           "XDG_RUNTIME_DIR=" + root.file("run"), QUILLMOOR_BINARY};
+    std::atomic<int> ended{0};
+    std::tuple<int, std::string, std::string> run;
+    // Each window runs until it ends by itself or the other one has; the one
+    // left open is then asked for a --run, and ended.
+    const Supervision supervision{.watch = [&](pid_t child, int out) {
+        pollfd output{out, POLLIN, 0};
+        for (int waited = 0; waited < 10'000 && ended == 0 && poll(&output, 1, 50) == 0; waited += 50) {
+        }
+        if (poll(&output, 1, 0) == 0) {
+            EXPECT_TRUE(locked_elsewhere(folder + "verrou"));
+            run = run_program({"--run", "Galerie"}, command);
+            kill(child, SIGTERM);
+        }
+        ++ended;
+        return read_lines(out);
+    }};
+    auto other = std::async(std::launch::async, [&] { return run_program({}, command, supervision); });
+    const auto one = run_program({}, command, supervision);
+    const auto two = other.get();
+
+    EXPECT_EQ(std::get<0>(one), 0);
+    EXPECT_EQ(std::get<0>(two), 0);
+    const std::string said = "quillmoor : Quillmoor est déjà ouvert ; sa fenêtre passe au premier plan.\n";
+    EXPECT_NE(std::get<2>(one).find(said) == std::string::npos, std::get<2>(two).find(said) == std::string::npos)
+        << std::get<2>(one) << std::get<2>(two);
+    const auto [status, out, err] = run;
+    EXPECT_EQ(status, 3);
+    EXPECT_NE(err.find("une autre instance de Quillmoor"), std::string::npos) << err;
+    EXPECT_EQ(read_file(folder + "planifs.txt"), planifs);
+    EXPECT_FALSE(fs::exists(root.file("images")));
 }
 
 } // namespace

@@ -1,8 +1,11 @@
 #include "window_fixture.h"
 
+#include <sys/stat.h>
+
 #include <QAction>
 
 #include "support/file_size_limit.h"
+#include "ui/directory_list.h"
 
 namespace {
 
@@ -60,19 +63,56 @@ TEST_F(Commands, PlannifierRefusesAndChangesNothing) {
     EXPECT_EQ(grid_titles(), std::vector<std::string>{""});
 }
 
-TEST_F(Commands, TwoHundredLinesAtMostButAKnownTitleIsStillReplaced) {
+TEST_F(Commands, TwoHundredLinesAtTheirLongestRoundTripEveryByteAndNoMore) {
+    // Every box filled past its limit, as a long paste would: the form keeps
+    // what it can, and a save must take all of it.
+    const QString shapes[] = {QStringLiteral("« Été, \"grand\" format » "), QStringLiteral("€")};
+    const std::string destination = home.file("« Été, \"grand\" format »");
+    ASSERT_EQ(::mkdir(destination.c_str(), 0700), 0);
+    std::vector<ScheduleLine> longest;
+    for (const QString& filler : shapes) {
+        SCOPED_TRACE(filler.toStdString());
+        form->Dir1->set_path(QString::fromStdString(destination));
+        for (QLineEdit* box : form->text_boxes())
+            box->setText((box == form->Text2 ? QStringLiteral("http://") : QString()) +
+                         filler.repeated(static_cast<qsizetype>(max_field_length)));
+        click(form->Command2);
+        EXPECT_EQ(prompter.take_texts(), std::vector<std::string>{});
+        ASSERT_EQ(window->table().line_count(), static_cast<int>(longest.size()) + 1);
+        longest.push_back(window->table().line(window->table().line_count()));
+    }
     std::vector<ScheduleLine> lines;
-    for (int i = 1; i <= 200; ++i)
-        lines.push_back(stored("T" + std::to_string(i)));
+    for (int number = 1; number <= ScheduleTable::max_lines; ++number) {
+        ScheduleLine line = longest[static_cast<std::size_t>(number) % longest.size()];
+        const QString title = QString::fromStdString(line.field(field::title));
+        const QString unique = QString::number(number);
+        line.set_field(field::title, (unique + title.mid(unique.size())).toStdString());
+        lines.push_back(line);
+    }
+    // Written by hand: longer than a box takes, as long as a save accepts.
+    lines[2].set_field(field::title, std::string(max_field_length, 'x'));
     open_with(lines);
     const std::string before = planifs();
+    for (int row = 1; row <= ScheduleTable::max_lines; ++row) {
+        const ScheduleLine& line = lines[static_cast<std::size_t>(row) - 1];
+        for (const auto& [column, number] :
+             {std::pair{0, field::title}, {1, field::start_address}, {3, field::destination}})
+            EXPECT_TRUE(grid->cell_text(row, column).toStdString() == line.field(number)) << row << " " << column;
+    }
+    for (const int number : {1, 2, 3, ScheduleTable::max_lines}) {
+        SCOPED_TRACE(number);
+        select(number);
+        click(grid->Command4);
+        click(form->Command2);
+        EXPECT_EQ(prompter.take_texts(), std::vector<std::string>{});
+        EXPECT_TRUE(planifs() == before) << "Editer then Plannifier changed the file";
+    }
+
     store(QStringLiteral("Nouveau"));
     EXPECT_EQ(prompter.take_texts(), std::vector<std::string>{"Nombre de planifications limité à 200."});
-    EXPECT_EQ(planifs(), before);
-
-    store(QStringLiteral("T7"), QStringLiteral("http://neuf/"));
-    EXPECT_TRUE(prompter.shown.empty());
-    EXPECT_EQ(window->table().line(7).field(field::start_address), "http://neuf/");
+    EXPECT_TRUE(planifs() == before);
+    store(QString::fromStdString(lines[6].field(field::title)), QStringLiteral("http://neuf/"));
+    EXPECT_EQ(prompter.take_texts(), std::vector<std::string>{});
     EXPECT_EQ(grid->cell_text(7, 1), QStringLiteral("http://neuf/"));
 }
 

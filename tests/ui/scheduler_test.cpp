@@ -15,9 +15,9 @@
 
 namespace {
 
-/// A site whose pages are /NAME/: /a/ shows one image, /c/ one that is
-/// missing, /stall/ answers once released; the scheduler's clock stands on
-/// Monday 2007/05/14 at 10:00.
+/// A site whose pages are /NAME/: /a/ shows a small image, /d/ one of 5 000
+/// bytes, /c/ one that is missing, /stall/ answers once released; the
+/// scheduler's clock stands on Monday 2007/05/14 at 10:00.
 class Pass : public WindowTest {
 protected:
     void SetUp() override {
@@ -29,11 +29,11 @@ protected:
             }
             for (int waited = 0; request.matches[1] == "stall" && !released && waited < 2000; waited += 10)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            response.set_content(request.matches[1] == "a" ? "<img src=\"i.gif\">" : "<img src=\"missing.gif\">",
-                                 "text/html");
+            const std::string image = request.matches[1] == "a" ? "i" : request.matches[1] == "d" ? "big" : "missing";
+            response.set_content("<img src=\"" + image + ".gif\">", "text/html");
         });
-        server.server().Get("/a/i.gif", [](const httplib::Request&, httplib::Response& response) {
-            response.set_content("GIF89a----", "image/gif");
+        server.server().Get(R"(/\w+/(i|big)\.gif)", [](const httplib::Request& request, httplib::Response& response) {
+            response.set_content("GIF89a" + std::string(request.matches[1] == "big" ? 5'000 : 4, '-'), "image/gif");
         });
         server.start();
         clock.moment = FixedClock::at(2007, 5, 14, 10, 0);
@@ -74,33 +74,44 @@ protected:
     std::atomic<bool> released{false};
 };
 
-TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNext) {
+TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFails) {
+    // R's destination is on a drive that is gone: a file stands where its
+    // folder was. D's image finds the disk full.
+    write_file(home.file("débranché"), "");
     ScheduleLine refused = due("R", "1", "r");
-    refused.set_field(field::destination, "relatif");
-    open_with({due("A", "1", "a"), stored("B"), refused, due("C", "2", "c")});
+    refused.set_field(field::destination, home.file("débranché/images"));
+    open_with({due("A", "1", "a"), stored("B"), refused, due("D", "1", "d"), due("C", "2", "c")});
     clock.step_minutes = 1;
-    window->scheduler()->traite_ligne();
+    {
+        FileSizeLimit disk_full(3'000);
+        window->scheduler()->traite_ligne();
+    }
 
-    EXPECT_EQ(visits, (std::vector<std::string>{"a", "c"}));
-    ASSERT_EQ(on_disk_at_visit.size(), 2u);
-    EXPECT_NE(on_disk_at_visit[1].find("\"2007/05/14\",\"10:02\""), std::string::npos) << "A saved before C ran";
-    // Read at 10:00 (the pass), 10:01 and 10:02 (A), 10:03 and 10:04 (C):
-    // an hourly line keeps the end of its run, a daily one its start.
+    EXPECT_EQ(visits, (std::vector<std::string>{"a", "d", "c"}));
+    ASSERT_EQ(on_disk_at_visit.size(), 3u);
+    EXPECT_NE(on_disk_at_visit[1].find("\"2007/05/14\",\"10:02\""), std::string::npos) << "A saved before D ran";
+    EXPECT_NE(on_disk_at_visit[2].find("\"2007/05/14\",\"10:04\""), std::string::npos) << "D saved before C ran";
+    // Read at 10:00 (the pass), 10:01 and 10:02 (A), 10:03 and 10:04 (D),
+    // 10:05 and 10:06 (C): an hourly line keeps the end of its run, a daily
+    // one its start.
     EXPECT_EQ(stamp(1), "2007/05/14 10:02");
     EXPECT_EQ(stamp(3), "2007/05/14 08:00");
-    EXPECT_EQ(stamp(4), "2007/05/14 10:03");
+    EXPECT_EQ(stamp(4), "2007/05/14 10:04");
+    EXPECT_EQ(stamp(5), "2007/05/14 10:05");
     EXPECT_EQ(planifs(), format_schedule(window->table()));
+    EXPECT_EQ(list_directory(destination.path()), std::vector<std::string>{"i.gif"});
     const std::vector<std::string> notices{
         "A : 1 image copiée",
-        "« R » n'a pas pu démarrer : Le répertoire de destination « relatif » n'est pas un chemin absolu.",
-        "C : aucune image copiée, 1 en échec"};
+        "« R » n'a pas pu démarrer : Le répertoire de destination « " + home.file("débranché/images") +
+            " » ne peut pas être créé (un élément du chemin n'est pas un dossier).",
+        "D : aucune image copiée, 1 en échec", "C : aucune image copiée, 1 en échec"};
     EXPECT_EQ(tray.notices, notices);
     EXPECT_TRUE(prompter.shown.empty());
 
     // R is still due and still refused: told once is enough.
     window->scheduler()->traite_ligne();
     EXPECT_EQ(tray.notices, notices);
-    EXPECT_EQ(visits.size(), 2u);
+    EXPECT_EQ(visits.size(), 3u);
 }
 
 TEST_F(Pass, APassThatRunsNothingLeavesTheFileAsItWasAndTellsAnUnreadableLineOnce) {
