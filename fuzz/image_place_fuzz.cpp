@@ -15,59 +15,15 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "net/internet_transfer.h"
 #include "store/image_store.h"
+#include "support/fake_transfer.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using namespace m_qmr;
-
-/// Answers every fetch at once with the same body and status, or fails it.
-class ScriptedTransfer final : public InternetTransfer {
-public:
-    ScriptedTransfer(std::string_view body, bool reached, long status)
-        : body_(body), reached_(reached), status_(status) {}
-
-    void set_credentials(const std::string&, const std::string&, const std::string&) override {}
-    void set_yield_hook(YieldHook) override {}
-    FetchTicket start(FetchRequest request) override {
-        pending_.push_back({++last_ticket_, std::move(request)});
-        return last_ticket_;
-    }
-
-protected:
-    std::vector<FetchDone> wait_for_some() override {
-        std::vector<FetchDone> done;
-        for (const auto& [ticket, request] : pending_)
-            done.push_back({ticket, answer(request)});
-        pending_.clear();
-        return done;
-    }
-    void cancel_in_flight() override { pending_.clear(); }
-
-private:
-    FetchResult answer(const FetchRequest& request) const {
-        if (!reached_)
-            return {false, 0, {}, "unreachable"};
-        if (!request.sink)
-            return {true, status_, std::string(body_), {}};
-        // In two pieces, as a body arrives.
-        const auto half = body_.size() / 2;
-        if (!request.sink->write(body_.substr(0, half)) || !request.sink->write(body_.substr(half)))
-            return {false, 0, {}, "refused by the sink"};
-        return {true, status_, {}, {}};
-    }
-
-    std::string_view body_;
-    bool reached_;
-    long status_;
-    std::vector<std::pair<FetchTicket, FetchRequest>> pending_;
-    FetchTicket last_ticket_ = 0;
-};
 
 /// A relative path from the input, with its ".." segments made harmless: the
 /// destination is the user's choice, and what is tested is that the address
@@ -132,8 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int policy = (choices >> 2) & 3;
     const bool reached = (choices & 0x20) == 0;
     const long status = choices & 0x40 ? 404 : 200;
-    const std::string_view body = parts[3];
-    ScriptedTransfer transfer(body, reached, status);
+    const std::string body(parts[3]);
 
     scratch.empty();
     const fs::path top = scratch.path();
@@ -150,6 +105,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto before = fuzz::tree_of(top);
         const auto place = image_place(address, destination, layout);
         const auto target = place ? std::optional(choose_target(*place, policy)) : std::nullopt;
+        FakeTransfer transfer;
+        if (place)
+            reached ? transfer.serve(place->address, body, status) : transfer.fail(place->address);
         const ImageCopy copy = copy_image(transfer, address, destination, policy, layout);
         const auto after = fuzz::tree_of(top);
 
