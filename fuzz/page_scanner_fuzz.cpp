@@ -6,9 +6,10 @@
 #include "fuzz_support.h"
 
 #include <algorithm>
-#include <set>
+#include <cctype>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/page_scanner.h"
 #include "net/address.h"
@@ -30,45 +31,79 @@ PatternSet rows_from(std::string_view text) {
     return rows;
 }
 
-bool names_image(std::string_view address) {
-    std::string tail(address.substr(address.size() - std::min<std::size_t>(address.size(), 5)));
-    for (char& c : tail)
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return tail.ends_with(".gif") || tail.ends_with(".jpg") || tail.ends_with(".jpeg");
-}
+/// The scan done the plain way, position by position, with none of the
+/// scanner's shortcuts: what the scanner must list, in the same order.
+struct PlainScan {
+    std::string_view page, base;
+    const PatternSet &include, &exclude;
+    std::vector<std::string> pages, images;
 
-bool is_absolute(std::string_view address) {
-    return address.starts_with("http://") || address.starts_with("https://");
-}
-
-void check_pages(const AddressList& pages, const std::string& base) {
-    fuzz::require(pages.count() <= AddressList::capacity, "the page list stays within its capacity");
-    std::set<std::string_view> seen;
-    for (const auto& page : pages.entries()) {
-        fuzz::require(seen.insert(page).second && pages.contains(page), "a page is listed once, and found", page);
-        fuzz::require(!autre_site(base, page), "a page is on the site of the page that names it", page);
-        fuzz::require(page == trim_spaces(page), "a page is trimmed", page);
-        fuzz::require(!is_absolute(base) || is_absolute(page), "a page is absolute", page);
+    static bool keyword_at(std::string_view page, std::size_t at, std::string_view keyword) {
+        for (std::size_t k = 0; k < keyword.size(); ++k)
+            if (at + k >= page.size() || std::tolower(static_cast<unsigned char>(page[at + k])) != keyword[k])
+                return false;
+        return true;
     }
-}
 
-void check_images(const AddressList& images, const std::string& base, bool page_has_line_breaks,
-                  const PatternSet& include, const PatternSet& exclude) {
-    fuzz::require(images.count() <= AddressList::capacity, "the image list stays within its capacity");
-    for (const auto& image : images.entries()) {
-        fuzz::require(image.find_first_of("\r\n") == std::string::npos, "an image holds no line break", image);
-        if (image.empty()) {
-            fuzz::require(url_racine(base).empty(), "an image address is made whenever the page has a site", base);
-            continue;
+    void pass(std::string_view keyword) {
+        const bool href = keyword == "href=";
+        for (std::size_t at = 0; at < page.size(); ++at) {
+            if (!keyword_at(page, at, keyword))
+                continue;
+            if (page.size() <= at + 11)
+                return;
+            const std::size_t after = at + keyword.size();
+            const char quote = page[after];
+            const bool quoted = quote == '\'' || quote == '"';
+            const std::size_t end = quoted ? page.find(quote, after + 1) : page.find_first_of(" >", after);
+            std::string_view value;
+            if (end != std::string_view::npos && end < at + 105)
+                value = page.substr(after + quoted, end - after - quoted);
+            if (value.empty()) {
+                at += 4; // the search goes on 5 bytes after the keyword
+                continue;
+            }
+            at = end - 1;
+            if (href && value.front() == '#')
+                continue;
+            if (href)
+                value = value.substr(0, value.find('#'));
+            if (href &&
+                (value.find("mailto:") != std::string_view::npos || value.find(".cgi") != std::string_view::npos))
+                continue;
+            if (names_image(value))
+                image(value, href);
+            else if (href ? !ends_in(value, {".exe", ".pdf", ".wma"}) : ends_in(value, {".php", ".htm", ".html"}))
+                listed_page(value);
         }
-        fuzz::require(names_image(image), "an image names an image file", image);
-        fuzz::require(!is_absolute(base) || is_absolute(image), "an image is absolute", image);
-        // Line breaks are taken out after the patterns are applied, which
-        // may then give another file name.
-        if (!page_has_line_breaks)
-            fuzz::require(filtre_nom(url_nom_fichier(image), include, exclude), "an image passes the patterns", image);
     }
-}
+
+    static bool ends_in(std::string_view value, std::initializer_list<std::string_view> suffixes) {
+        std::string tail(value.substr(value.size() - std::min<std::size_t>(value.size(), 5)));
+        for (char& c : tail)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return std::any_of(suffixes.begin(), suffixes.end(), [&](auto suffix) { return tail.ends_with(suffix); });
+    }
+
+    static bool names_image(std::string_view value) { return ends_in(value, {".gif", ".jpg", ".jpeg"}); }
+
+    void image(std::string_view value, bool href) {
+        if (!filtre_nom(url_nom_fichier(value), include, exclude))
+            return;
+        const std::string absolute = url_absolue(base, value);
+        if ((href && std::find(images.begin(), images.end(), absolute) != images.end()) ||
+            images.size() >= AddressList::capacity)
+            return;
+        images.push_back(sans_fin_ligne(absolute));
+    }
+
+    void listed_page(std::string_view value) {
+        const std::string absolute = url_absolue(base, value);
+        if (!autre_site(base, absolute) && std::find(pages.begin(), pages.end(), absolute) == pages.end() &&
+            pages.size() < AddressList::capacity)
+            pages.push_back(absolute);
+    }
+};
 
 } // namespace
 
@@ -81,8 +116,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     RunLists lists;
     scan_page_text(page, base, include, exclude, lists);
-    check_pages(lists.pages, base);
-    check_images(lists.images, base, page.find_first_of("\r\n") != std::string_view::npos, include, exclude);
+    PlainScan plain{page, base, include, exclude, {}, {}};
+    plain.pass("src=");
+    plain.pass("href=");
+    fuzz::require(lists.images.entries() == plain.images, "the images listed are those of a plain scan");
+    fuzz::require(lists.pages.entries() == plain.pages, "the pages listed are those of a plain scan");
+    for (const auto& listed : lists.pages.entries())
+        fuzz::require(!autre_site(base, listed) && lists.pages.contains(listed), "a page is of the site, and found",
+                      listed);
 
     // A second scan of the same page finds only pages already listed.
     const int pages_listed = lists.pages.count();
