@@ -1,5 +1,6 @@
 #include "store/image_store.h"
 
+#include <algorithm>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,25 +33,29 @@ bool is_regular_file(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-/// True when walking the "/"-separated segments of `relative` from a
-/// directory never climbs above that directory.
-bool stays_inside(std::string_view relative) {
-    int depth = 0;
-    std::size_t start = 0;
-    while (start < relative.size()) {
-        auto end = relative.find('/', start);
-        if (end == std::string_view::npos)
-            end = relative.size();
+/// The folders that walking the "/"-separated segments of `relative` from a
+/// directory goes through, in order, each followed by "/": "." and empty
+/// segments left out, and each ".." taking the folder before it away. Nothing
+/// when a ".." would climb above that directory. Made from these, the tree
+/// holds no folder that the image does not end up in.
+std::optional<std::string> folders_inside(std::string_view relative) {
+    std::vector<std::string_view> folders;
+    for (std::size_t start = 0; start < relative.size();) {
+        const auto end = std::min(relative.find('/', start), relative.size());
         const auto segment = relative.substr(start, end - start);
         if (segment == "..") {
-            if (--depth < 0)
-                return false;
+            if (folders.empty())
+                return std::nullopt;
+            folders.pop_back();
         } else if (!segment.empty() && segment != ".") {
-            ++depth;
+            folders.push_back(segment);
         }
         start = end + 1;
     }
-    return true;
+    std::string tree;
+    for (const auto folder : folders)
+        tree.append(folder).append("/");
+    return tree;
 }
 
 /// Creates every level of the absolute `directory` that names nothing yet,
@@ -143,9 +148,11 @@ std::optional<ImagePlace> image_place(std::string_view address, std::string_view
         return std::nullopt;
     // Any layout but the tree is taken as flat: the destination itself.
     if (layout == tree_layout) {
-        place.tree = chemin_local(url_arbre(place.address));
-        if (!stays_inside(place.tree))
+        // The address's path has no dot segments left, but its query may.
+        auto folders = folders_inside(chemin_local(url_arbre(place.address)));
+        if (!folders)
             return std::nullopt;
+        place.tree = std::move(*folders);
     }
     return place;
 }

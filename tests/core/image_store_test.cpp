@@ -73,6 +73,7 @@ TEST_F(ImageStoreTest, PlacesTheFileByLayoutCreatingAMissingDestination) {
         {"http://h/photos/2007/a.jpg", tree_layout, "h/photos/2007/a.jpg"},
         {"http://h/a/b/../../../tmp/./x.jpg", tree_layout, "h/tmp/x.jpg"}, // ".." stops at the host
         {"http://h/my pic.jpg", tree_layout, "h/my pic.jpg"},              // named as the page wrote it
+        {"http://h/get.php?f=x/../a.jpg", tree_layout, "h/a.jpg"},         // no empty folder for the query's "x/.."
         {"http://h/img/..", tree_layout, ""},
         {"http://../x.jpg", tree_layout, ""},
     };
@@ -89,7 +90,7 @@ TEST_F(ImageStoreTest, PlacesTheFileByLayoutCreatingAMissingDestination) {
         }
     for (const std::string blank : {"", "   ", "dest", " /dest"})
         EXPECT_EQ(m_qmr::copie_image(transfer_, "http://h/a.jpg", blank, 2, tree_layout), m_qmr::image_failed);
-    EXPECT_EQ(transfer_.images_fetched.size(), 3u * 4u) << "the refused ones were not fetched";
+    EXPECT_EQ(transfer_.images_fetched.size(), 3u * 5u) << "the refused ones were not fetched";
 }
 
 TEST_F(ImageStoreTest, AppliesThePolicyAndKeepsTheOldImageOnErrorPagesAndFailures) {
