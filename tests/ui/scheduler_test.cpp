@@ -15,28 +15,28 @@
 
 namespace {
 
-/// A site whose pages are /NAME/: /a/ shows a small image, /d/ one of 5 000
-/// bytes, /c/ one that is missing, /stall/ answers once released; the
-/// scheduler's clock stands on Monday 2007/05/14 at 10:00.
+/// A site whose page /NAME/ shows NAME.gif: a.gif is small, d.gif 5 000
+/// bytes, the others missing; /stall/ answers once released. The scheduler's
+/// clock stands on Monday 2007/05/14 at 10:00.
 class Pass : public WindowTest {
 protected:
     void SetUp() override {
         server.server().Get(R"(/(\w+)/)", [this](const httplib::Request& request, httplib::Response& response) {
+            const std::string page = request.matches[1];
             {
                 const std::lock_guard lock(mutex);
-                visits.push_back(request.matches[1]);
+                visits.push_back(page);
                 on_disk_at_visit.push_back(planifs());
             }
-            for (int waited = 0; request.matches[1] == "stall" && !released && waited < 2000; waited += 10)
+            for (int waited = 0; page == "stall" && !released && waited < 2000; waited += 10)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            const std::string image = request.matches[1] == "a" ? "i" : request.matches[1] == "d" ? "big" : "missing";
-            response.set_content("<img src=\"" + image + ".gif\">", "text/html");
+            response.set_content("<img src=\"" + page + ".gif\">", "text/html");
         });
-        server.server().Get(R"(/\w+/(i|big)\.gif)", [](const httplib::Request& request, httplib::Response& response) {
-            response.set_content("GIF89a" + std::string(request.matches[1] == "big" ? 5'000 : 4, '-'), "image/gif");
+        server.server().Get(R"(/\w+/(a|d)\.gif)", [](const httplib::Request& request, httplib::Response& response) {
+            response.set_content("GIF89a" + std::string(request.matches[1] == "d" ? 5'000 : 4, '-'), "image/gif");
         });
         server.start();
-        clock.moment = FixedClock::at(2007, 5, 14, 10, 0);
+        clock.moment = FixedClock::at("2007/05/14 10:00");
         tray.icon_shown = true;
         WindowTest::SetUp();
     }
@@ -89,8 +89,8 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFails) {
 
     EXPECT_EQ(visits, (std::vector<std::string>{"a", "d", "c"}));
     ASSERT_EQ(on_disk_at_visit.size(), 3u);
-    EXPECT_NE(on_disk_at_visit[1].find("\"2007/05/14\",\"10:02\""), std::string::npos) << "A saved before D ran";
-    EXPECT_NE(on_disk_at_visit[2].find("\"2007/05/14\",\"10:04\""), std::string::npos) << "D saved before C ran";
+    EXPECT_NE(on_disk_at_visit[1].find(R"("2007/05/14","10:02")"), std::string::npos) << "A saved before D ran";
+    EXPECT_NE(on_disk_at_visit[2].find(R"("2007/05/14","10:04")"), std::string::npos) << "D saved before C ran";
     // Read at 10:00 (the pass), 10:01 and 10:02 (A), 10:03 and 10:04 (D),
     // 10:05 and 10:06 (C): an hourly line keeps the end of its run, a daily
     // one its start.
@@ -99,7 +99,7 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFails) {
     EXPECT_EQ(stamp(4), "2007/05/14 10:04");
     EXPECT_EQ(stamp(5), "2007/05/14 10:05");
     EXPECT_EQ(planifs(), format_schedule(window->table()));
-    EXPECT_EQ(list_directory(destination.path()), std::vector<std::string>{"i.gif"});
+    EXPECT_EQ(list_directory(destination.path()), std::vector<std::string>{"a.gif"});
     const std::vector<std::string> notices{
         "A : 1 image copiée",
         "« R » n'a pas pu démarrer : Le répertoire de destination « " + home.file("débranché/images") +
@@ -171,13 +171,13 @@ TEST_F(Pass, AFailedSaveKeepsTheStampsSaysSoOnceAndIsTriedAgain) {
     {
         FileSizeLimit disk_full(16);
         window->scheduler()->traite_ligne();
-        clock.moment = FixedClock::at(2007, 5, 14, 10, 20);
+        clock.moment = FixedClock::at("2007/05/14 10:20");
         window->scheduler()->traite_ligne();
     }
     EXPECT_EQ(planifs(), before);
     EXPECT_EQ(stamp(1), "2007/05/14 10:00");
     ASSERT_EQ(tray.notices.size(), 2u);
-    EXPECT_EQ(tray.notices[1].rfind("Impossible d'enregistrer les planifications", 0), 0u) << tray.notices[1];
+    EXPECT_TRUE(tray.notices[1].starts_with("Impossible d'enregistrer les planifications")) << tray.notices[1];
 
     window->scheduler()->traite_ligne();
     EXPECT_EQ(planifs(), format_schedule(window->table()));

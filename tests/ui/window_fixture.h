@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -56,12 +57,11 @@ protected:
         shown.push_back({icon, title, text, buttons});
         if (while_open)
             std::exchange(while_open, nullptr)();
-        if (!answers.empty()) {
-            const PromptButton answer = answers.front();
-            answers.pop_front();
-            return answer;
-        }
-        return buttons.first();
+        if (answers.empty())
+            return buttons.first();
+        const PromptButton answer = answers.front();
+        answers.pop_front();
+        return answer;
     }
 };
 
@@ -96,18 +96,15 @@ public:
         gmtime_r(&next, &moment);
         return current;
     }
-    mutable std::tm moment = at(2007, 5, 14, 8, 45);
-    int step_minutes = 0;
-
-    static std::tm at(int year, int month, int day, int hour, int minute) {
+    /// "YYYY/MM/DD HH:MM", as the stamps read.
+    static std::tm at(const char* text) {
         std::tm moment{};
-        moment.tm_year = year - 1900;
-        moment.tm_mon = month - 1;
-        moment.tm_mday = day;
-        moment.tm_hour = hour;
-        moment.tm_min = minute;
+        strptime(text, "%Y/%m/%d %H:%M", &moment);
         return moment;
     }
+
+    mutable std::tm moment = at("2007/05/14 08:45");
+    int step_minutes = 0;
 };
 
 /// A fresh main window over a temporary data folder, shown offscreen.
@@ -121,19 +118,15 @@ protected:
         window.reset();
         ScheduleTable table;
         const LoadReport report = load_schedule(folder(), table);
-        window =
-            std::make_unique<f_qmr>(WindowServices{folder(), *transfer, clock, prompter, tray,
-                                                   [this] {
-                                                       return std::vector<std::string>{"/", home.path()};
-                                                   },
-                                                   QString::fromStdString(home.path()), std::chrono::milliseconds(50)},
-                                    std::move(table));
+        const VolumeSource volumes = [this] { return std::vector<std::string>{"/", home.path()}; };
+        const QString home_folder = QString::fromStdString(home.path());
+        window = std::make_unique<f_qmr>(WindowServices{folder(), *transfer, clock, prompter, tray, volumes,
+                                                        home_folder, std::chrono::milliseconds(50)},
+                                         std::move(table));
         form = window->form();
         grid = window->grid();
-        if (start_up) {
-            window->Form_Load(report);
-            return;
-        }
+        if (start_up)
+            return window->Form_Load(report);
         ASSERT_TRUE(report.ok);
         window->show();
         window->activateWindow();
@@ -152,31 +145,14 @@ protected:
         open_window(start_up);
     }
 
-    /// A sound stored line, as the form writes it.
-    static ScheduleLine stored(const std::string& title, const std::string& destination = "/tmp") {
-        const std::string fields[field::count] = {title,        "http://site/",
-                                                  "0",          "",
-                                                  "",           "1",
-                                                  destination,  "1",
-                                                  "0",          "2",
-                                                  "0",          "0",
-                                                  "0",          "1",
-                                                  "1",          "1",
-                                                  "1",          "1",
-                                                  "1",          "1",
-                                                  "",           "*",
-                                                  "",           "*",
-                                                  "",           "*",
-                                                  "",           "*",
-                                                  "/",          "",
-                                                  "",           "*",
-                                                  "",           "*",
-                                                  "",           "*",
-                                                  "",           "*",
-                                                  "2007/05/01", "10:20"};
-        ScheduleLine line;
-        for (int number = 1; number <= field::count; ++number)
-            line.set_field(number, fields[number - 1]);
+    /// A sound stored line, as the form writes it, last run on 2007/05/01 at 10:20.
+    ScheduleLine stored(const std::string& title, const std::string& destination = "/tmp") {
+        ScheduleLine line = ExtractionForm({}, QStringLiteral("/"), prompter).line();
+        line.set_field(field::title, title);
+        line.set_field(field::start_address, "http://site/");
+        line.set_field(field::destination, destination);
+        line.set_field(field::last_run_date, "2007/05/01");
+        line.set_field(field::last_run_time, "10:20");
         return line;
     }
 
