@@ -1,10 +1,14 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <ctime>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -20,6 +24,7 @@
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
 #include "support/temp_dir.h"
+#include "support/test_server.h"
 #include "ui/extraction_form.h"
 #include "ui/f_qmr.h"
 #include "ui/prompter.h"
@@ -107,6 +112,74 @@ public:
     int step_minutes = 0;
 };
 
+/// A site on 127.0.0.1 whose page /NAME/ shows an image for each letter of
+/// NAME: a.gif and b.gif of 2 000 bytes, d.gif of 5 000, the others missing.
+/// Set `stall` to hold back the pages ('p'), a.gif ('i'), or a.gif after half
+/// its bytes ('h'), until release() or two seconds have passed.
+class Site {
+public:
+    Site() {
+        server.server().Get(R"(/(\w+)/)", [this](const auto& request, auto& response) { page(request, response); });
+        server.server().Get(R"(/\w+/([abd])\.gif)", [this](const auto& request, auto& response) {
+            const char letter = request.matches[1].str()[0];
+            const std::string body = "GIF89a" + std::string(letter == 'd' ? 5'000 : 2'000, letter);
+            response.set_content_provider(
+                body.size(), "image/gif", [=, this](std::size_t offset, std::size_t, auto& sink) {
+                    if (letter == 'a' && stall == (offset == 0 ? 'i' : 'h'))
+                        hold_back();
+                    const std::size_t half = body.size() / 2;
+                    return sink.write(body.data() + offset, offset == 0 ? half : body.size() - half);
+                });
+        });
+    }
+    ~Site() { release(); }
+
+    void start() { server.start(); }
+    std::string url(const std::string& page) const { return server.url("/" + page + "/"); }
+    /// The pages asked for, in order.
+    std::vector<std::string> visits() {
+        const std::lock_guard lock(mutex);
+        return visited;
+    }
+    void release() { ++releases; }
+
+    /// Runs on the server's thread at each page, before it is answered.
+    std::function<void()> on_visit;
+    std::atomic<char> stall{0};
+    std::atomic<bool> stalled{false};
+    std::atomic<bool> stall_ran_out{false};
+
+private:
+    void page(const httplib::Request& request, httplib::Response& response) {
+        const std::string name = request.matches[1];
+        {
+            const std::lock_guard lock(mutex);
+            visited.push_back(name);
+            if (on_visit)
+                on_visit();
+        }
+        if (stall == 'p')
+            hold_back();
+        std::string page;
+        for (const char letter : name)
+            page += "<img src=\"" + std::string(1, letter) + ".gif\">";
+        response.set_content(page, "text/html");
+    }
+    void hold_back() {
+        stalled = true;
+        const int since = releases;
+        for (int waited = 0; releases == since && waited < 2000; waited += 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (releases == since)
+            stall_ran_out = true;
+    }
+
+    std::mutex mutex;
+    std::vector<std::string> visited;
+    std::atomic<int> releases{0};
+    TestServer server; // last: it stops before what its handlers use goes
+};
+
 /// A fresh main window over a temporary data folder, shown offscreen.
 class WindowTest : public ::testing::Test {
 protected:
@@ -120,8 +193,8 @@ protected:
         const LoadReport report = load_schedule(folder(), table);
         const VolumeSource volumes = [this] { return std::vector<std::string>{"/", home.path()}; };
         const QString home_folder = QString::fromStdString(home.path());
-        window = std::make_unique<f_qmr>(WindowServices{folder(), *transfer, clock, prompter, tray, volumes,
-                                                        home_folder, std::chrono::milliseconds(50)},
+        window = std::make_unique<f_qmr>(WindowServices{folder(), transfer, clock, prompter, tray, volumes, home_folder,
+                                                        std::chrono::milliseconds(50)},
                                          std::move(table));
         form = window->form();
         grid = window->grid();
@@ -180,8 +253,10 @@ protected:
 
     TempDir data;
     TempDir home;
-    /// Reset before a loopback server stops, whose keep-alive would wait for it.
-    std::unique_ptr<CurlTransfer> transfer = std::make_unique<CurlTransfer>();
+    /// Started by the tests that fetch; it stops after the window and the
+    /// transfer, whose kept-alive connection would wait for it.
+    Site site;
+    CurlTransfer transfer;
     FixedClock clock;
     TestPrompter prompter;
     FakeTray tray;
