@@ -165,12 +165,11 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
             // The program must have shown the texts before, while this fetch waits.
             if (request.path == "/pause.html")
                 released_in_time = released.get_future().wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-            if (const auto file = files.find(request.path); file != files.end()) {
-                response.set_content(file->second, request.path.ends_with(".html") ? "text/html" : "image/gif");
-            } else {
+            const auto file = files.find(request.path);
+            if (file == files.end())
                 response.status = 404;
-                response.set_content("<html><body>404 Not Found</body></html>", "text/html");
-            }
+            response.set_content(file != files.end() ? file->second : "<html><body>404 Not Found</body></html>",
+                                 request.path.ends_with(".html") ? "text/html" : "image/gif");
         });
         site.start();
         const TempDir home;

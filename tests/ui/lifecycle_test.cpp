@@ -36,42 +36,36 @@ protected:
 };
 
 TEST_F(Lifecycle, StartUpShowsTheWindowCentredOrOnlyTheIcon) {
-    const struct {
-        const char* name;
-        bool start_in_tray;
-        bool tray_there;
-        bool tray_comes;
-        bool shown;
-    } cases[] = {{"window", false, true, false, true},
-                 {"in the tray", true, true, false, false},
-                 {"in the tray, none comes", true, false, false, true},
-                 {"in the tray, one comes", true, false, true, false}};
     ScheduleLine unreadable = stored("Trois");
     unreadable.set_field(field::schedule_kind, "1");
     unreadable.set_field(field::interval_index, "-5");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    // Started in the tray or not; a tray there at start-up, or one that comes a moment later.
+    for (const auto& [name, start_in_tray, tray_there, tray_comes, shown] :
+         {std::tuple{"window", false, true, false, true}, std::tuple{"in the tray", true, true, false, false},
+          std::tuple{"in the tray, none comes", true, false, false, true},
+          std::tuple{"in the tray, one comes", true, false, true, false}}) {
+        SCOPED_TRACE(name);
         window.reset();
-        tray.available = c.tray_there;
-        if (c.start_in_tray)
+        tray.available = tray_there;
+        if (start_in_tray)
             write_file(data.file("pref1.txt"), "");
         else
             ::unlink(data.file("pref1.txt").c_str());
         ShowCounter counter;
         open_with({stored("Un"), stored("Deux"), unreadable}, true);
-        if (c.tray_comes)
+        if (tray_comes)
             tray.set_available(true);
         QTest::qWait(150);
 
-        EXPECT_EQ(counter.shows > 0, c.shown) << "shown, even for an instant";
-        EXPECT_EQ(window->isVisible(), c.shown);
+        EXPECT_EQ(counter.shows > 0, shown) << "shown, even for an instant";
+        EXPECT_EQ(window->isVisible(), shown);
         EXPECT_TRUE(tray.icon_shown);
-        EXPECT_EQ(window->findChild<QAction*>(QStringLiteral("m_tb"))->isChecked(), c.start_in_tray);
+        EXPECT_EQ(window->findChild<QAction*>(QStringLiteral("m_tb"))->isChecked(), start_in_tray);
         EXPECT_EQ(grid_titles(), (std::vector<std::string>{"Un", "Deux", "Trois"}));
         EXPECT_EQ(grid->selected_line(3), 1);
         EXPECT_TRUE(window->scheduler()->Timer1->isActive());
         EXPECT_EQ(window->scheduler()->tick_count(), 0);
-        EXPECT_TRUE(!c.shown || (centred() && QApplication::focusWidget() == form->Text1));
+        EXPECT_TRUE(!shown || (centred() && QApplication::focusWidget() == form->Text1));
         EXPECT_EQ(prompter.take_texts(), std::vector<std::string>{"« Trois » ne sera pas exécutée : champ 10 "
                                                                   "(intervalle) : « -5 ». « Editer » puis "
                                                                   "« Plannifier » la remettent en état."});
@@ -101,7 +95,7 @@ TEST_F(Lifecycle, CloseAsksFirstAndNoLeavesEverythingAsItWas) {
             trigger("m_tache");
         bool quit = false;
         QObject::connect(window.get(), &f_qmr::quit_requested, [&] { quit = true; });
-        prompter.answers = {c.answer};
+        prompter.answer = c.answer;
         c.close();
 
         ASSERT_EQ(prompter.shown.size(), c.asks ? 1u : 0u);

@@ -80,7 +80,7 @@ TEST_F(Run, ClosingTheWindowStopsTheRunLeavingNoImagePartlyWrittenAndTheFileAsIt
         QObject::connect(&question, &QTimer::timeout, [&] {
             if (site.stalled && (stalling == 'p' || !list_directory(images).empty())) {
                 question.stop();
-                prompter.answers = {PromptButton::yes};
+                prompter.answer = PromptButton::yes;
                 window->close();
             }
         });

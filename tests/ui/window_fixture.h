@@ -3,10 +3,10 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,7 +52,8 @@ public:
     }
 
     std::vector<Shown> shown;
-    std::deque<PromptButton> answers;
+    /// The answer to the next box, once.
+    std::optional<PromptButton> answer;
     /// Runs once, while the next box is open.
     std::function<void()> while_open;
 
@@ -62,11 +63,7 @@ protected:
         shown.push_back({icon, title, text, buttons});
         if (while_open)
             std::exchange(while_open, nullptr)();
-        if (answers.empty())
-            return buttons.first();
-        const PromptButton answer = answers.front();
-        answers.pop_front();
-        return answer;
+        return answer ? *std::exchange(answer, std::nullopt) : buttons.first();
     }
 };
 
@@ -179,6 +176,9 @@ private:
     std::atomic<int> releases{0};
     TestServer server; // last: it stops before what its handlers use goes
 };
+
+/// A field of a stored line: its number and its text.
+using Field = std::pair<int, std::string>;
 
 /// A fresh main window over a temporary data folder, shown offscreen.
 class WindowTest : public ::testing::Test {
