@@ -1,6 +1,4 @@
-#include "ui/desktop_integration.h"
-
-#include <gtest/gtest.h>
+#include "window_fixture.h"
 
 #include <QAction>
 #include <QColor>
@@ -10,22 +8,6 @@
 #include <QTimer>
 
 #include "ui/app_icon.h"
-
-namespace {
-
-/// The tray with a notification area and notices of the test's own: the offscreen platform has neither.
-struct Tray {
-    bool available = true;
-    QStringList notices;
-    DesktopIntegration integration{
-        nullptr, [this] { return available; },
-        [this](QSystemTrayIcon&, const QString& title, const QString& text) { notices << title << text; }};
-    QSignalSpy activations{&integration, &DesktopIntegration::activationRequested};
-    QSignalSpy quits{&integration, &DesktopIntegration::quitRequested};
-    QSystemTrayIcon& icon() { return *integration.findChild<QSystemTrayIcon*>(); }
-};
-
-} // namespace
 
 TEST(AppIcon, EverySizeIsRenderedWithItsGlobe) {
     for (const int size : {16, 32, 48, 64, 128, 256}) {
@@ -43,6 +25,8 @@ TEST(AppIcon, EverySizeIsRenderedWithItsGlobe) {
 
 TEST(DesktopIntegration, IconMenuClicksAndNotices) {
     Tray tray;
+    QSignalSpy activations(&tray.integration, &TrayHost::activationRequested);
+    QSignalSpy quits(&tray.integration, &TrayHost::quitRequested);
     EXPECT_EQ(tray.icon().toolTip(), "Quillmoor");
     EXPECT_FALSE(tray.icon().icon().isNull());
     EXPECT_EQ(tray.icon().contextMenu(), tray.integration.menu());
@@ -53,17 +37,17 @@ TEST(DesktopIntegration, IconMenuClicksAndNotices) {
         item->trigger();
     }
     EXPECT_EQ(items, QStringList({"mPopRestore=&Restaurer", "mPopExit= &Quitter"}));
-    EXPECT_EQ(tray.activations.count(), 1);
-    EXPECT_EQ(tray.quits.count(), 1);
+    EXPECT_EQ(activations.count(), 1);
+    EXPECT_EQ(quits.count(), 1);
     // A left or double click asks for the window; a right click only opens the menu, which the icon shows itself,
     // and the middle button does nothing.
     for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Context,
                               QSystemTrayIcon::MiddleClick})
         emit tray.icon().activated(reason);
-    EXPECT_EQ(tray.activations.count(), 3);
-    EXPECT_EQ(tray.quits.count(), 1);
+    EXPECT_EQ(activations.count(), 3);
+    EXPECT_EQ(quits.count(), 1);
     tray.integration.showNotification("Quillmoor", "Galerie : 12 images copiées, 3 en échec");
-    EXPECT_EQ(tray.notices, QStringList({"Quillmoor", "Galerie : 12 images copiées, 3 en échec"}));
+    EXPECT_EQ(tray.notices, std::vector<std::string>{"Galerie : 12 images copiées, 3 en échec"});
 }
 
 TEST(DesktopIntegration, NotificationAreaComingAndGoing) {
@@ -72,8 +56,7 @@ TEST(DesktopIntegration, NotificationAreaComingAndGoing) {
     EXPECT_FALSE(tray.integration.isActive()) << "active before the icon is shown";
     tray.integration.showIcon();
     for (const bool available : {true, false, false, true}) {
-        tray.available = available;
-        tray.integration.checkTrayAvailability();
+        tray.set_available(available);
         EXPECT_EQ(tray.integration.isActive(), available);
     }
     ASSERT_EQ(changes.count(), 2);

@@ -1,6 +1,7 @@
 #include "window_fixture.h"
 
 #include <QAction>
+#include <QMenu>
 #include <QScreen>
 #include <QTimer>
 
@@ -46,7 +47,7 @@ TEST_F(Lifecycle, StartUpShowsTheWindowCentredOrOnlyTheIcon) {
           std::tuple{"in the tray, one comes", true, false, true, false}}) {
         SCOPED_TRACE(name);
         window.reset();
-        tray.available = tray_there;
+        tray.set_available(tray_there);
         if (start_in_tray)
             write_file(data.file("pref1.txt"), "");
         else
@@ -59,7 +60,7 @@ TEST_F(Lifecycle, StartUpShowsTheWindowCentredOrOnlyTheIcon) {
 
         EXPECT_EQ(counter.shows > 0, shown) << "shown, even for an instant";
         EXPECT_EQ(window->isVisible(), shown);
-        EXPECT_TRUE(tray.icon_shown);
+        EXPECT_TRUE(tray.icon().isVisible());
         EXPECT_EQ(window->findChild<QAction*>(QStringLiteral("m_tb"))->isChecked(), start_in_tray);
         EXPECT_EQ(grid_titles(), (std::vector<std::string>{"Un", "Deux", "Trois"}));
         EXPECT_EQ(grid->selected_line(3), 1);
@@ -83,9 +84,10 @@ TEST_F(Lifecycle, CloseAsksFirstAndNoLeavesEverythingAsItWas) {
         bool asks = true;
     } cases[] = {
         {"Quitter", [this] { trigger("m_quitter"); }, false, PromptButton::no},
-        {" &Quitter, hidden", [this] { emit tray.quitRequested(); }, true, PromptButton::no},
+        {" &Quitter, hidden", [this] { tray.integration.menu()->actions().last()->trigger(); }, true, PromptButton::no},
         {"close box", [this] { window->close(); }, false, PromptButton::yes},
-        {" &Quitter, hidden, yes", [this] { emit tray.quitRequested(); }, true, PromptButton::yes},
+        {" &Quitter, hidden, yes", [this] { tray.integration.menu()->actions().last()->trigger(); }, true,
+         PromptButton::yes},
         {"SIGTERM or the session's end", [this] { window->close_without_asking(); }, false, PromptButton::yes, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -110,7 +112,7 @@ TEST_F(Lifecycle, CloseAsksFirstAndNoLeavesEverythingAsItWas) {
         const bool yes = c.answer == PromptButton::yes;
         EXPECT_EQ(quit, yes);
         EXPECT_EQ(window->isVisible(), !yes && !c.hidden);
-        EXPECT_EQ(tray.icon_shown, !yes);
+        EXPECT_EQ(tray.icon().isVisible(), !yes);
         EXPECT_EQ(window->scheduler()->Timer1->isActive(), !yes);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_EQ(window->help_window() != nullptr, !yes);
@@ -122,7 +124,7 @@ TEST_F(Lifecycle, MinimisingHidesOnlyWhileTheTrayIsThere) {
     window->move(300, 250);
     trigger("m_tache");
     EXPECT_FALSE(window->isVisible());
-    emit tray.activationRequested();
+    emit tray.icon().activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(window->isVisible() && !window->isMinimized() && centred());
 
     // Minimised from the title bar, then the tray goes away: shown again.

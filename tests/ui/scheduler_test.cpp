@@ -17,7 +17,7 @@ protected:
         site.on_visit = [this] { on_disk_at_visit.push_back(planifs()); };
         site.start();
         clock.moment = FixedClock::at("2007/05/14 10:00");
-        tray.icon_shown = true;
+        tray.integration.showIcon();
         WindowTest::SetUp();
     }
 

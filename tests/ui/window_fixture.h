@@ -25,11 +25,11 @@
 #include "schedule/schedule_file.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
+#include "ui/desktop_integration.h"
 #include "ui/extraction_form.h"
 #include "ui/f_qmr.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
-#include "ui/tray_host.h"
 
 /// Records every message box instead of showing it, and answers with the
 /// next answer queued, else the first button offered.
@@ -67,25 +67,22 @@ protected:
     }
 };
 
-/// A notification area that the test puts there or takes away, and that
-/// records the notices shown beside its icon.
-class FakeTray final : public TrayHost {
-public:
-    bool isActive() const override { return available && icon_shown; }
-    bool isAvailable() const override { return available; }
-    void showIcon() override { icon_shown = true; }
-    void removeIcon() override { icon_shown = false; }
-    void showNotification(const QString&, const QString& text) override { notices.push_back(text.toStdString()); }
-
-    /// The desktop's notification area appears or goes away.
+/// The program's tray icon, over a notification area that the test puts
+/// there or takes away and that records the notices: the offscreen platform
+/// has none.
+struct Tray {
+    /// The notification area appears or goes away.
     void set_available(bool now) {
         available = now;
-        emit availabilityChanged(now);
+        integration.checkTrayAvailability();
     }
+    QSystemTrayIcon& icon() { return *integration.findChild<QSystemTrayIcon*>(); }
 
     bool available = true;
-    bool icon_shown = false;
     std::vector<std::string> notices;
+    DesktopIntegration integration{
+        nullptr, [this] { return available; },
+        [this](QSystemTrayIcon&, const QString&, const QString& text) { notices.push_back(text.toStdString()); }};
 };
 
 /// A clock that the test sets, and that moves `step_minutes` on at every
@@ -193,8 +190,8 @@ protected:
         const LoadReport report = load_schedule(folder(), table);
         const VolumeSource volumes = [this] { return std::vector<std::string>{"/", home.path()}; };
         const QString home_folder = QString::fromStdString(home.path());
-        window = std::make_unique<f_qmr>(WindowServices{folder(), transfer, clock, prompter, tray, volumes, home_folder,
-                                                        std::chrono::milliseconds(50)},
+        window = std::make_unique<f_qmr>(WindowServices{folder(), transfer, clock, prompter, tray.integration, volumes,
+                                                        home_folder, std::chrono::milliseconds(50)},
                                          std::move(table));
         form = window->form();
         grid = window->grid();
@@ -259,7 +256,7 @@ protected:
     CurlTransfer transfer;
     FixedClock clock;
     TestPrompter prompter;
-    FakeTray tray;
+    Tray tray;
     std::unique_ptr<f_qmr> window;
     ExtractionForm* form = nullptr;
     ScheduleGrid* grid = nullptr;
