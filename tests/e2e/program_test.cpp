@@ -128,6 +128,8 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
          "« DEST » (disque)"},
         {"addresses with spaces", "espaces", ' ', 0, "c.gif mon image.gif",
          "1 page visitée\n2 pages visitées\n1 image copiée\n2 images copiées\n", ""},
+        {"start page not found", "absent", ' ', 4, "", "1 page visitée\n",
+         "1 page n'a pas pu être lue (réponse d'erreur du serveur)"},
         {"output closed during a stall", "attente", 'p', 0, "a.gif b.jpg c.gif", "1 page visitée\n2 pages visitées\n",
          ""},
         {"SIGINT", "lent", 'i', 130, "", "1 page visitée\n",

@@ -116,10 +116,14 @@ TEST_F(Form, LeavingAPatternBoxShowsItsMessagesInOrderAndKeepsWhatWasTyped) {
 TEST_F(Form, EveryControlIsNamedForAssistiveTechnologyInTheFocusOrder) {
     // A box is named by its label, a pattern box or list by its frame and place, a button by its caption.
     for (const auto& [widget, name] : {std::pair<QWidget*, const char*>{form->Text1, "Titre :"},
+                                       {form->Text2, "Adresse Internet :"},
+                                       {form->Option3[1], "Oui, sur"},
                                        {form->Text6, "Mot de passe :"},
                                        {form->Text3[0], "Prendre uniquement ces images : nom 1"},
                                        {form->Combo4[3], "Exclure ces images : extension 4"},
                                        {form->Option1[2], "Créer une nouvelle version"},
+                                       {form->Check1[6], "Dimanche"},
+                                       {form->Command2, "Plannifier"},
                                        {grid->Command6, "Extraire maintenant !"}})
         EXPECT_EQ(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), QString::fromUtf8(name));
 
