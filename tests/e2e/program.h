@@ -87,9 +87,10 @@ inline std::tuple<int, std::string, std::string> run_program(const std::vector<s
     command.insert(command.end() - 1, "no_proxy=*");
     command.insert(command.begin(), "env");
     command.insert(command.end(), args.begin(), args.end());
-    std::vector<char*> argv{nullptr};
+    std::vector<char*> argv;
     for (auto& word : command)
-        argv.insert(argv.end() - 1, word.data());
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
 
     const TempDir outputs;
     const std::string err = outputs.file("err");
@@ -102,9 +103,7 @@ inline std::tuple<int, std::string, std::string> run_program(const std::vector<s
         signal(SIGPIPE, SIG_DFL), signal(SIGXFSZ, SIG_DFL);
         // Even as root, permissions hold: a read-only folder stays read-only (fails harmlessly for a user).
         prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE), prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH);
-        rlimit limit{};
-        getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = std::min(limit.rlim_max, supervision.file_size_limit);
+        const rlimit limit{supervision.file_size_limit, supervision.file_size_limit};
         setrlimit(RLIMIT_FSIZE, &limit);
         dup2(supervision.output_full ? open("/dev/full", O_WRONLY) : out[1], 1);
         dup2(open(err.c_str(), O_WRONLY | O_CREAT, 0600), 2);

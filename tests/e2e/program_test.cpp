@@ -167,12 +167,11 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
             // The program must have shown the texts before, while this fetch waits.
             if (request.path == "/pause.html")
                 released_in_time = released.get_future().wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-            if (const auto file = files.find(request.path); file != files.end()) {
-                response.set_content(file->second, request.path.ends_with(".html") ? "text/html" : "image/gif");
-            } else {
+            const auto file = files.find(request.path);
+            if (file == files.end())
                 response.status = 404;
-                response.set_content("<html><body>404 Not Found</body></html>", "text/html");
-            }
+            response.set_content(file != files.end() ? file->second : "<html><body>404 Not Found</body></html>",
+                                 request.path.ends_with(".html") ? "text/html" : "image/gif");
         });
         site.start();
         const TempDir home;
@@ -220,75 +219,55 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
     }
 }
 
-TEST(Window, WaitsForTheLockThenEndsOnSigtermWithoutAsking) {
-    const TempDir root;
-    const std::string folder = root.file("xdg/Qmr/");
-    fs::create_directories(folder);
-    // Damaged: a message waits at start-up, and the stop must not wait for its answer.
-    const std::string planifs =
-        schedule_text({{"Galerie", "http://127.0.0.1:1/", "0", "/img/a", "1"}}) + "\"court\"\r\n";
-    write_file(folder + "planifs.txt", planifs);
-    // Held as a `quillmoor --run` from cron would hold it.
-    const int lock = open((folder + "verrou").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
-    ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
-    bool waited = false, took_lock = false, ended = false;
-    const Supervision supervision{.watch = [&](pid_t child, int out) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        waited = waitpid(child, nullptr, WNOHANG) == 0;
-        close(lock);
-        took_lock = locked_elsewhere(folder + "verrou");
-        // A question would wait for ever on the offscreen platform.
-        kill(child, SIGTERM);
-        pollfd output{out, POLLIN, 0};
-        ended = poll(&output, 1, 5000) == 1;
-        if (!ended)
-            kill(child, SIGKILL);
-        return read_lines(out);
-    }};
-    const auto [status, out, err] = run_program(
-        {}, {"QT_QPA_PLATFORM=offscreen", "XDG_DATA_HOME=" + root.file("xdg"), QUILLMOOR_BINARY}, supervision);
-    EXPECT_TRUE(waited);
-    EXPECT_TRUE(took_lock);
-    EXPECT_TRUE(ended);
-    EXPECT_EQ(status, 0) << err;
-    EXPECT_EQ(read_file(folder + "planifs.txt"), planifs);
-}
-
-TEST(Window, OfTwoStartedAtOnceOneOpensTheOtherSaysSoAndRunWillNotWriteBeside) {
+TEST(Window, OfTwoStartedAtOnceOneSaysSoTheOtherWaitsForTheLockAndRunWillNotWriteBeside) {
     const TempDir root;
     const std::string folder = root.file("xdg/Qmr/");
     fs::create_directories(folder);
     fs::create_directories(root.file("run"));
     fs::permissions(root.file("run"), fs::perms::owner_all);
-    const std::string planifs = schedule_text({{"Galerie", "http://127.0.0.1:1/", "0", root.file("images")}});
+    // Damaged: a message waits at start-up, and the stop must not wait for its answer.
+    const std::string planifs =
+        schedule_text({{"Galerie", "http://127.0.0.1:1/", "0", root.file("images")}}) + "\"court\"\r\n";
     write_file(folder + "planifs.txt", planifs);
+    // Held as a `quillmoor --run` from cron would hold it.
+    const int lock = open((folder + "verrou").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
     const std::vector<std::string> command{"QT_QPA_PLATFORM=offscreen", "XDG_DATA_HOME=" + root.file("xdg"),
                                            "XDG_RUNTIME_DIR=" + root.file("run"), QUILLMOOR_BINARY};
     std::atomic<int> ended{0};
+    bool waited = false, took_lock = false, stopped = false;
     std::tuple<int, std::string, std::string> run;
-    // Each window runs until it ends by itself or the other one has; the one
-    // left open is then asked for a --run, and ended.
+    // The one that says the other is open ends by itself. The other waits for the lock, takes it once the test lets
+    // it go, makes a --run beside it give up, and ends on SIGTERM without asking.
     const Supervision supervision{.watch = [&](pid_t child, int out) {
         pollfd output{out, POLLIN, 0};
-        for (int waited = 0; waited < 10'000 && ended == 0 && poll(&output, 1, 50) == 0; waited += 50) {
+        for (int waiting = 0; waiting < 10'000 && ended == 0 && poll(&output, 1, 50) == 0; waiting += 50) {
         }
         if (poll(&output, 1, 0) == 0) {
-            EXPECT_TRUE(locked_elsewhere(folder + "verrou"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            waited = waitpid(child, nullptr, WNOHANG) == 0;
+            close(lock);
+            took_lock = locked_elsewhere(folder + "verrou");
             run = run_program({"--run", "Galerie"}, command);
             kill(child, SIGTERM);
+            stopped = poll(&output, 1, 5000) == 1;
+            if (!stopped)
+                kill(child, SIGKILL);
         }
         ++ended;
         return read_lines(out);
     }};
     auto other = std::async(std::launch::async, [&] { return run_program({}, command, supervision); });
-    const auto one = run_program({}, command, supervision);
-    const auto two = other.get();
+    const auto [one, one_out, one_err] = run_program({}, command, supervision);
+    const auto [two, two_out, two_err] = other.get();
 
-    EXPECT_EQ(std::get<0>(one), 0);
-    EXPECT_EQ(std::get<0>(two), 0);
+    EXPECT_TRUE(waited) << "the window did not wait for the lock";
+    EXPECT_TRUE(took_lock);
+    EXPECT_TRUE(stopped) << "SIGTERM did not end the window";
+    EXPECT_EQ(one, 0);
+    EXPECT_EQ(two, 0);
     const std::string said = "quillmoor : Quillmoor est déjà ouvert ; sa fenêtre passe au premier plan.\n";
-    EXPECT_NE(std::get<2>(one).find(said) == std::string::npos, std::get<2>(two).find(said) == std::string::npos)
-        << std::get<2>(one) << std::get<2>(two);
+    EXPECT_NE(one_err.find(said) == std::string::npos, two_err.find(said) == std::string::npos) << one_err << two_err;
     const auto [status, out, err] = run;
     EXPECT_EQ(status, 3);
     EXPECT_NE(err.find("une autre instance de Quillmoor"), std::string::npos) << err;

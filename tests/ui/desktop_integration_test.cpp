@@ -1,61 +1,53 @@
-#include "ui/desktop_integration.h"
-
-#include <gtest/gtest.h>
-
-#include <utility>
+#include "window_fixture.h"
 
 #include <QAction>
+#include <QColor>
+#include <QImage>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTimer>
 
-namespace {
+#include "ui/app_icon.h"
 
-/// The tray with a notification area and notices of the test's own: the offscreen platform has neither.
-struct Tray {
-    bool available = true;
-    QStringList notices;
-    DesktopIntegration integration{
-        nullptr, [this] { return available; },
-        [this](QSystemTrayIcon&, const QString& title, const QString& text) { notices << title << text; }};
-    QSignalSpy activations{&integration, &DesktopIntegration::activationRequested};
-    QSignalSpy quits{&integration, &DesktopIntegration::quitRequested};
-    QSystemTrayIcon& icon() { return *integration.findChild<QSystemTrayIcon*>(); }
-};
+TEST(AppIcon, EverySizeIsRenderedWithItsGlobe) {
+    for (const int size : {16, 32, 48, 64, 128, 256}) {
+        SCOPED_TRACE(size);
+        const QImage image(QStringLiteral(":/icons/%1x%1/quillmoor.png").arg(size));
+        ASSERT_EQ(image.size(), QSize(size, size));
+        EXPECT_EQ(app_icon().pixmap(size).toImage().convertToFormat(image.format()), image);
+        // The middle of the globe, in the lower right, is opaque sea blue; the corners are transparent.
+        const QColor sea = image.pixelColor(size * 11 / 16, size * 11 / 16);
+        EXPECT_EQ(sea.alpha(), 255);
+        EXPECT_GT(sea.blue(), std::max(sea.red(), sea.green()) + 30);
+        EXPECT_EQ(image.pixelColor(size - 1, 0).alpha(), 0);
+    }
+}
 
-} // namespace
-
-TEST(DesktopIntegration, IconMenuAndNotices) {
+TEST(DesktopIntegration, IconMenuClicksAndNotices) {
     Tray tray;
+    QSignalSpy activations(&tray.integration, &TrayHost::activationRequested);
+    QSignalSpy quits(&tray.integration, &TrayHost::quitRequested);
     EXPECT_EQ(tray.icon().toolTip(), "Quillmoor");
     EXPECT_FALSE(tray.icon().icon().isNull());
     EXPECT_EQ(tray.icon().contextMenu(), tray.integration.menu());
     EXPECT_EQ(tray.integration.menu()->objectName(), "mPopupSys");
     QStringList items;
-    for (const QAction* action : tray.integration.menu()->actions())
-        items << action->objectName() + '=' + action->text();
-    EXPECT_EQ(items, QStringList({"mPopRestore=&Restaurer", "mPopExit= &Quitter"}));
-    tray.integration.showNotification("Quillmoor", "Galerie : 12 images copiées, 3 en échec");
-    EXPECT_EQ(tray.notices, QStringList({"Quillmoor", "Galerie : 12 images copiées, 3 en échec"}));
-}
-
-TEST(DesktopIntegration, ClicksAndMenuItems) {
-    // A right click only opens the menu, which the icon shows itself; the middle button does nothing.
-    const std::pair<QSystemTrayIcon::ActivationReason, int> clicks[] = {{QSystemTrayIcon::Trigger, 1},
-                                                                        {QSystemTrayIcon::DoubleClick, 1},
-                                                                        {QSystemTrayIcon::Context, 0},
-                                                                        {QSystemTrayIcon::MiddleClick, 0}};
-    for (const auto& [reason, activations] : clicks) {
-        SCOPED_TRACE(reason);
-        Tray tray;
-        emit tray.icon().activated(reason);
-        EXPECT_EQ(tray.activations.count(), activations);
-    }
-    Tray tray;
-    for (QAction* item : tray.integration.menu()->actions())
+    for (QAction* item : tray.integration.menu()->actions()) {
+        items << item->objectName() + '=' + item->text();
         item->trigger();
-    EXPECT_EQ(tray.activations.count(), 1);
-    EXPECT_EQ(tray.quits.count(), 1);
+    }
+    EXPECT_EQ(items, QStringList({"mPopRestore=&Restaurer", "mPopExit= &Quitter"}));
+    EXPECT_EQ(activations.count(), 1);
+    EXPECT_EQ(quits.count(), 1);
+    // A left or double click asks for the window; a right click only opens the menu, which the icon shows itself,
+    // and the middle button does nothing.
+    for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Context,
+                              QSystemTrayIcon::MiddleClick})
+        emit tray.icon().activated(reason);
+    EXPECT_EQ(activations.count(), 3);
+    EXPECT_EQ(quits.count(), 1);
+    tray.integration.showNotification("Quillmoor", "Galerie : 12 images copiées, 3 en échec");
+    EXPECT_EQ(tray.notices, std::vector<std::string>{"Galerie : 12 images copiées, 3 en échec"});
 }
 
 TEST(DesktopIntegration, NotificationAreaComingAndGoing) {
@@ -64,8 +56,7 @@ TEST(DesktopIntegration, NotificationAreaComingAndGoing) {
     EXPECT_FALSE(tray.integration.isActive()) << "active before the icon is shown";
     tray.integration.showIcon();
     for (const bool available : {true, false, false, true}) {
-        tray.available = available;
-        tray.integration.checkTrayAvailability();
+        tray.set_available(available);
         EXPECT_EQ(tray.integration.isActive(), available);
     }
     ASSERT_EQ(changes.count(), 2);

@@ -4,8 +4,6 @@
 
 #include "ui/help_window.h"
 
-namespace {
-
 using Help = WindowTest;
 
 TEST_F(Help, OneHelpWindowAtATimeFreshAtEveryOpening) {
@@ -40,5 +38,3 @@ TEST_F(Help, AboutBox) {
     EXPECT_EQ(prompter.shown[0].text, QStringLiteral("Quillmoor v2.0"));
     EXPECT_EQ(prompter.shown[0].buttons, QList<PromptButton>{PromptButton::ok});
 }
-
-} // namespace

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
 TEST(Volumes, TheDriveListOffersTheRootTheHomeAndWritableVolumesOfFiles) {
     const std::string mounts = "overlay / overlay rw,relatime 0 0\n"
                                "proc /proc proc rw 0 0\n"
@@ -17,9 +15,7 @@ TEST(Volumes, TheDriveListOffersTheRootTheHomeAndWritableVolumesOfFiles) {
                                "short line\n";
     const std::vector<MountEntry> entries = parse_mounts(mounts);
     ASSERT_EQ(entries.size(), 9u);
-    EXPECT_EQ(entries[4].mount_point, "/media/jean/Clé USB");
     EXPECT_TRUE(entries[6].read_only);
-
     const auto writable = [](const std::string& path) { return path != "/mnt/plein"; };
     EXPECT_EQ(choose_volumes(entries, "/home/jean", writable),
               (std::vector<std::string>{"/", "/home/jean", "/media/jean/Clé USB", "/run/media/jean/Photos", "/home"}));
@@ -27,13 +23,9 @@ TEST(Volumes, TheDriveListOffersTheRootTheHomeAndWritableVolumesOfFiles) {
 
 TEST(Volumes, AFolderBelongsToTheLongestVolumeThatHoldsIt) {
     const std::vector<std::string> volumes{"/", "/home/jean", "/home/jeanne", "c:"};
-    const struct {
-        const char* folder;
-        const char* volume;
-    } cases[] = {
-        {"/home/jean/Images", "/home/jean"}, {"/home/jeanne", "/home/jeanne"}, {"/home/jea", "/"}, {"C:\\Images", ""}};
-    for (const auto& c : cases)
-        EXPECT_EQ(volume_of(c.folder, volumes), c.volume) << c.folder;
+    for (const auto& [folder, volume] : {std::pair{"/home/jean/Images", "/home/jean"},
+                                         {"/home/jeanne", "/home/jeanne"},
+                                         {"/home/jea", "/"},
+                                         {"C:\\Images", ""}})
+        EXPECT_EQ(volume_of(folder, volumes), volume) << folder;
 }
-
-} // namespace

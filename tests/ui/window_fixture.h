@@ -1,9 +1,14 @@
 #pragma once
 
-#include <deque>
+#include <atomic>
+#include <chrono>
+#include <ctime>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -19,11 +24,12 @@
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
 #include "support/temp_dir.h"
+#include "support/test_server.h"
+#include "ui/desktop_integration.h"
 #include "ui/extraction_form.h"
 #include "ui/f_qmr.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
-#include "ui/tray_host.h"
 
 /// Records every message box instead of showing it, and answers with the
 /// next answer queued, else the first button offered.
@@ -46,7 +52,8 @@ public:
     }
 
     std::vector<Shown> shown;
-    std::deque<PromptButton> answers;
+    /// The answer to the next box, once.
+    std::optional<PromptButton> answer;
     /// Runs once, while the next box is open.
     std::function<void()> while_open;
 
@@ -56,34 +63,26 @@ protected:
         shown.push_back({icon, title, text, buttons});
         if (while_open)
             std::exchange(while_open, nullptr)();
-        if (!answers.empty()) {
-            const PromptButton answer = answers.front();
-            answers.pop_front();
-            return answer;
-        }
-        return buttons.first();
+        return answer ? *std::exchange(answer, std::nullopt) : buttons.first();
     }
 };
 
-/// A notification area that the test puts there or takes away, and that
-/// records the notices shown beside its icon.
-class FakeTray final : public TrayHost {
-public:
-    bool isActive() const override { return available && icon_shown; }
-    bool isAvailable() const override { return available; }
-    void showIcon() override { icon_shown = true; }
-    void removeIcon() override { icon_shown = false; }
-    void showNotification(const QString&, const QString& text) override { notices.push_back(text.toStdString()); }
-
-    /// The desktop's notification area appears or goes away.
+/// The program's tray icon, over a notification area that the test puts
+/// there or takes away and that records the notices: the offscreen platform
+/// has none.
+struct Tray {
+    /// The notification area appears or goes away.
     void set_available(bool now) {
         available = now;
-        emit availabilityChanged(now);
+        integration.checkTrayAvailability();
     }
+    QSystemTrayIcon& icon() { return *integration.findChild<QSystemTrayIcon*>(); }
 
     bool available = true;
-    bool icon_shown = false;
     std::vector<std::string> notices;
+    DesktopIntegration integration{
+        nullptr, [this] { return available; },
+        [this](QSystemTrayIcon&, const QString&, const QString& text) { notices.push_back(text.toStdString()); }};
 };
 
 /// A clock that the test sets, and that moves `step_minutes` on at every
@@ -96,19 +95,87 @@ public:
         gmtime_r(&next, &moment);
         return current;
     }
-    mutable std::tm moment = at(2007, 5, 14, 8, 45);
-    int step_minutes = 0;
-
-    static std::tm at(int year, int month, int day, int hour, int minute) {
+    /// "YYYY/MM/DD HH:MM", as the stamps read.
+    static std::tm at(const char* text) {
         std::tm moment{};
-        moment.tm_year = year - 1900;
-        moment.tm_mon = month - 1;
-        moment.tm_mday = day;
-        moment.tm_hour = hour;
-        moment.tm_min = minute;
+        strptime(text, "%Y/%m/%d %H:%M", &moment);
         return moment;
     }
+
+    mutable std::tm moment = at("2007/05/14 08:45");
+    int step_minutes = 0;
 };
+
+/// A site on 127.0.0.1 whose page /NAME/ shows an image for each letter of
+/// NAME: a.gif and b.gif of 2 000 bytes, d.gif of 5 000, the others missing.
+/// Set `stall` to hold back the pages ('p'), a.gif ('i'), or a.gif after half
+/// its bytes ('h'), until release() or two seconds have passed.
+class Site {
+public:
+    Site() {
+        server.server().Get(R"(/(\w+)/)", [this](const auto& request, auto& response) { page(request, response); });
+        server.server().Get(R"(/\w+/([abd])\.gif)", [this](const auto& request, auto& response) {
+            const char letter = request.matches[1].str()[0];
+            const std::string body = "GIF89a" + std::string(letter == 'd' ? 5'000 : 2'000, letter);
+            response.set_content_provider(
+                body.size(), "image/gif", [=, this](std::size_t offset, std::size_t, auto& sink) {
+                    if (letter == 'a' && stall == (offset == 0 ? 'i' : 'h'))
+                        hold_back();
+                    const std::size_t half = body.size() / 2;
+                    return sink.write(body.data() + offset, offset == 0 ? half : body.size() - half);
+                });
+        });
+    }
+    ~Site() { release(); }
+
+    void start() { server.start(); }
+    std::string url(const std::string& page) const { return server.url("/" + page + "/"); }
+    /// The pages asked for, in order.
+    std::vector<std::string> visits() {
+        const std::lock_guard lock(mutex);
+        return visited;
+    }
+    void release() { ++releases; }
+
+    /// Runs on the server's thread at each page, before it is answered.
+    std::function<void()> on_visit;
+    std::atomic<char> stall{0};
+    std::atomic<bool> stalled{false};
+    std::atomic<bool> stall_ran_out{false};
+
+private:
+    void page(const httplib::Request& request, httplib::Response& response) {
+        const std::string name = request.matches[1];
+        {
+            const std::lock_guard lock(mutex);
+            visited.push_back(name);
+            if (on_visit)
+                on_visit();
+        }
+        if (stall == 'p')
+            hold_back();
+        std::string page;
+        for (const char letter : name)
+            page += "<img src=\"" + std::string(1, letter) + ".gif\">";
+        response.set_content(page, "text/html");
+    }
+    void hold_back() {
+        stalled = true;
+        const int since = releases;
+        for (int waited = 0; releases == since && waited < 2000; waited += 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (releases == since)
+            stall_ran_out = true;
+    }
+
+    std::mutex mutex;
+    std::vector<std::string> visited;
+    std::atomic<int> releases{0};
+    TestServer server; // last: it stops before what its handlers use goes
+};
+
+/// A field of a stored line: its number and its text.
+using Field = std::pair<int, std::string>;
 
 /// A fresh main window over a temporary data folder, shown offscreen.
 class WindowTest : public ::testing::Test {
@@ -121,19 +188,15 @@ protected:
         window.reset();
         ScheduleTable table;
         const LoadReport report = load_schedule(folder(), table);
-        window =
-            std::make_unique<f_qmr>(WindowServices{folder(), *transfer, clock, prompter, tray,
-                                                   [this] {
-                                                       return std::vector<std::string>{"/", home.path()};
-                                                   },
-                                                   QString::fromStdString(home.path()), std::chrono::milliseconds(50)},
-                                    std::move(table));
+        const VolumeSource volumes = [this] { return std::vector<std::string>{"/", home.path()}; };
+        const QString home_folder = QString::fromStdString(home.path());
+        window = std::make_unique<f_qmr>(WindowServices{folder(), transfer, clock, prompter, tray.integration, volumes,
+                                                        home_folder, std::chrono::milliseconds(50)},
+                                         std::move(table));
         form = window->form();
         grid = window->grid();
-        if (start_up) {
-            window->Form_Load(report);
-            return;
-        }
+        if (start_up)
+            return window->Form_Load(report);
         ASSERT_TRUE(report.ok);
         window->show();
         window->activateWindow();
@@ -152,31 +215,14 @@ protected:
         open_window(start_up);
     }
 
-    /// A sound stored line, as the form writes it.
-    static ScheduleLine stored(const std::string& title, const std::string& destination = "/tmp") {
-        const std::string fields[field::count] = {title,        "http://site/",
-                                                  "0",          "",
-                                                  "",           "1",
-                                                  destination,  "1",
-                                                  "0",          "2",
-                                                  "0",          "0",
-                                                  "0",          "1",
-                                                  "1",          "1",
-                                                  "1",          "1",
-                                                  "1",          "1",
-                                                  "",           "*",
-                                                  "",           "*",
-                                                  "",           "*",
-                                                  "",           "*",
-                                                  "/",          "",
-                                                  "",           "*",
-                                                  "",           "*",
-                                                  "",           "*",
-                                                  "",           "*",
-                                                  "2007/05/01", "10:20"};
-        ScheduleLine line;
-        for (int number = 1; number <= field::count; ++number)
-            line.set_field(number, fields[number - 1]);
+    /// A sound stored line, as the form writes it, last run on 2007/05/01 at 10:20.
+    ScheduleLine stored(const std::string& title, const std::string& destination = "/tmp") {
+        ScheduleLine line = ExtractionForm({}, QStringLiteral("/"), prompter).line();
+        line.set_field(field::title, title);
+        line.set_field(field::start_address, "http://site/");
+        line.set_field(field::destination, destination);
+        line.set_field(field::last_run_date, "2007/05/01");
+        line.set_field(field::last_run_time, "10:20");
         return line;
     }
 
@@ -204,11 +250,13 @@ protected:
 
     TempDir data;
     TempDir home;
-    /// Reset before a loopback server stops, whose keep-alive would wait for it.
-    std::unique_ptr<CurlTransfer> transfer = std::make_unique<CurlTransfer>();
+    /// Started by the tests that fetch; it stops after the window and the
+    /// transfer, whose kept-alive connection would wait for it.
+    Site site;
+    CurlTransfer transfer;
     FixedClock clock;
     TestPrompter prompter;
-    FakeTray tray;
+    Tray tray;
     std::unique_ptr<f_qmr> window;
     ExtractionForm* form = nullptr;
     ScheduleGrid* grid = nullptr;
