@@ -143,3 +143,7 @@ DueCheck check_due(const ScheduleLine& line, const std::tm& now) {
         check.verdict = DueCheck::Verdict::due;
     return check;
 }
+
+bool has_readable_stamp(const ScheduleLine& line) {
+    return parse_date(line.field(field::last_run_date)) && parse_time(line.field(field::last_run_time));
+}

@@ -31,3 +31,7 @@ struct DueCheck {
 /// Only the civil fields of `now` are read (year to minute; the weekday comes
 /// from the date): days are calendar days, whatever their length in hours.
 DueCheck check_due(const ScheduleLine& line, const std::tm& now);
+
+/// True when the line's last run (fields 39 and 40) reads as a real date
+/// "YYYY/MM/DD" and a time "HH:NN" of the day: a line without one is never due.
+bool has_readable_stamp(const ScheduleLine& line);

@@ -10,36 +10,13 @@
 
 #include "net/text.h"
 #include "schedule/clock.h"
+#include "schedule/due_rule.h"
 #include "schedule/job_from_line.h"
 #include "schedule/schedule_file.h"
 #include "store/destination.h"
 #include "ui/extraction_form.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
-
-namespace {
-
-bool digits(std::string_view text, std::size_t from, std::size_t count, int lowest, int highest) {
-    int value = 0;
-    for (std::size_t i = from; i < from + count; ++i) {
-        if (text[i] < '0' || text[i] > '9')
-            return false;
-        value = value * 10 + (text[i] - '0');
-    }
-    return value >= lowest && value <= highest;
-}
-
-/// True when a line's last run reads as "YYYY/MM/DD" and "HH:NN": a line
-/// without a readable one would never be found due.
-bool has_readable_stamp(const ScheduleLine& line) {
-    const std::string& date = line.field(field::last_run_date);
-    const std::string& time = line.field(field::last_run_time);
-    return date.size() == 10 && date[4] == '/' && date[7] == '/' && digits(date, 0, 4, 1, 9999) &&
-           digits(date, 5, 2, 1, 12) && digits(date, 8, 2, 1, 31) && time.size() == 5 && time[2] == ':' &&
-           digits(time, 0, 2, 0, 23) && digits(time, 3, 2, 0, 59);
-}
-
-} // namespace
 
 std::string f_qmr::write_schedule(std::string& copy) {
     // An empty table written over a file that could not be read would lose

@@ -138,7 +138,7 @@ TEST_F(Commands, EditerShowsWhatPlannifierWillStore) {
     for (const auto& [number, damage, shown] : fixes)
         damaged.set_field(number, damage);
     damaged.set_field(field::drive, "c:");
-    damaged.set_field(field::last_run_date, "");
+    damaged.set_field(field::last_run_date, "2007/02/31"); // no such day
     open_with({line, damaged});
 
     select(1);
