@@ -1,9 +1,13 @@
 #include "net/address.h"
 
+#include "engine/address_list.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
+#include <vector>
 
 using namespace m_qmr;
 
@@ -52,4 +56,20 @@ TEST(AddressTest, Helpers) {
     EXPECT_TRUE(autre_site("http://host/", "https://host/"));
     EXPECT_TRUE(autre_site("http://Host/", "http://host/"));
     EXPECT_TRUE(autre_site("host/a", "host/a")); // no root is never the same site
+}
+
+TEST(AddressListTest, ContainsAgreesWithTheLinearSearch) {
+    const std::vector<std::string> slots = {"zero", "a", "b", "A", "b ", "", "a"}; // slot 0 is never read
+    const std::tuple<std::string, int, bool> cases[] = {
+        {"zero", 6, false}, {"a", -3, false}, {"b", 1, false}, {"b", 2, true},
+        {"B", 6, false},    {"b ", 3, false}, {"", 5, true},   {"a", 99, true},
+    };
+    for (const auto& [text, count, found] : cases) {
+        SCOPED_TRACE("[" + text + "] " + std::to_string(count));
+        EXPECT_EQ(dans_liste(text, slots, count), found);
+        AddressList list; // the same entries, one to count
+        for (int i = 1; i <= count && i < 7; ++i)
+            list.append(slots[i]);
+        EXPECT_EQ(list.contains(text), found);
+    }
 }

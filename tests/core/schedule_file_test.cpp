@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <tuple>
 
+#include "schedule/job_from_line.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_line.h"
 #include "support/file_size_limit.h"
@@ -30,38 +31,31 @@ std::string numbered_line(const std::string& prefix, int count) {
 
 TEST(ScheduleFile, LinesWriteBackByteForByteOwnerOnlyAndAFailedSaveKeepsTheOldFile) {
     TempDir dir;
-    const std::string path = dir.file("planifs.txt");
+    const std::string folder = dir.path() + "/", path = dir.file("planifs.txt");
+    ScheduleTable table;
+    EXPECT_TRUE(load_schedule(folder, table).ok) << "a missing file is an empty schedule";
     const std::string rest = numbered_line("f", 40).substr(4); // fields 2 to 40
     const std::string quoted_line = R"(" dire ""oui"",""non"" ")" + rest;
     // The second line is Windows-1252, as older versions wrote it; it comes back as UTF-8.
     write_file(path, example_line + "\"\xE9t\xE9\"" + rest + quoted_line);
     ::chmod(path.c_str(), 0644);
-    ScheduleTable table;
-    EXPECT_TRUE(load_schedule(dir.path() + "/", table).repairs.empty());
+    EXPECT_TRUE(load_schedule(folder, table).repairs.empty());
     ASSERT_EQ(table.line_count(), 3);
     EXPECT_EQ(table.line(1).field(field::destination), R"(C:\Images\Printemps)");
     EXPECT_EQ(table.line(3).field(field::title), " dire \"oui\",\"non\" ");
-    ASSERT_EQ(save_schedule(dir.path() + "/", table), "");
+    ASSERT_EQ(save_schedule(folder, table), "");
     const std::string saved = example_line + "\"été\"" + rest + quoted_line;
     EXPECT_EQ(read_file(path), saved);
     EXPECT_EQ(static_cast<unsigned>(std::filesystem::status(path).permissions()), 0600u);
     table.line(1).set_field(field::title, std::string(8000, 'x'));
     {
         FileSizeLimit limit(4096);
-        EXPECT_NE(save_schedule(dir.path() + "/", table), "");
+        EXPECT_NE(save_schedule(folder, table), "");
     }
     EXPECT_EQ(read_file(path), saved);
     EXPECT_EQ(list_directory(dir.path()), std::vector<std::string>{"planifs.txt"});
-}
-
-TEST(ScheduleFile, MissingFileIsEmptyAnEmptyTableSavesZeroBytesAndAFolderFails) {
-    TempDir dir;
-    ScheduleTable table;
-    EXPECT_TRUE(load_schedule(dir.path() + "/", table).ok);
-    EXPECT_EQ(table.line_count(), 0);
-    write_file(dir.file("planifs.txt"), example_line);
-    ASSERT_EQ(save_schedule(dir.path() + "/", table), "");
-    EXPECT_EQ(std::filesystem::file_size(dir.file("planifs.txt")), 0u);
+    ASSERT_EQ(save_schedule(folder, ScheduleTable{}), "");
+    EXPECT_EQ(read_file(path), "") << "an empty table saves an empty file";
     std::filesystem::create_directories(dir.file("d/planifs.txt"));
     EXPECT_FALSE(load_schedule(dir.file("d/"), table).ok);
 }
@@ -103,11 +97,8 @@ TEST(ScheduleFile, DamagedFilesLoadRepairedWithoutWritingAndTheFirstSaveKeepsACo
         ASSERT_EQ(save_schedule(dir.path() + "/", table, &report), "");
         EXPECT_EQ(report.backup_path, repairs ? path + ".bak" : "");
         EXPECT_TRUE(read_file(path + ".bak") == (repairs ? bytes : ""));
-        EXPECT_TRUE(load_schedule(dir.path() + "/", table).repairs.empty());
-        LoadReport second;
-        ASSERT_EQ(save_schedule(dir.path() + "/", table, &second), "");
-        EXPECT_EQ(second.backup_path, "");
         EXPECT_EQ(list_directory(dir.path()).size(), repairs ? 2u : 1u);
+        EXPECT_TRUE(load_schedule(dir.path() + "/", table).repairs.empty());
     }
 }
 
@@ -182,5 +173,27 @@ TEST(ScheduleLine, RowTextTable) {
         EXPECT_EQ(row.cells[2], route);
         EXPECT_EQ(row.cells[4], schedule);
         EXPECT_EQ(row.schedule_known, !schedule.empty());
+    }
+}
+
+TEST(JobFromLine, LeadingNumberTable) {
+    const std::pair<const char*, int> cases[] = {{" 3", 3}, {"2.5", 3}, {"2.4", 2}, {"abc", 0}, {"", 0}, {"4x", 4}};
+    for (const auto& [text, value] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(leading_number(text), value);
+    }
+}
+
+TEST(JobFromLine, PatternPairsComeFromTheirOwnFields) {
+    ScheduleLine line;
+    for (int f = 1; f <= field::count; ++f)
+        line.set_field(f, "f" + std::to_string(f));
+    const ExtractionJob job = job_from_line(line);
+    for (std::size_t k = 0; k < 4; ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(job.include_patterns[k].name, "f" + std::to_string(21 + 2 * k));
+        EXPECT_EQ(job.include_patterns[k].extension, "f" + std::to_string(22 + 2 * k));
+        EXPECT_EQ(job.exclude_patterns[k].name, "f" + std::to_string(31 + 2 * k));
+        EXPECT_EQ(job.exclude_patterns[k].extension, "f" + std::to_string(32 + 2 * k));
     }
 }
