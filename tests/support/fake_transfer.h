@@ -47,15 +47,12 @@ public:
 protected:
     std::vector<FetchDone> wait_for_some() override {
         std::vector<FetchDone> ended;
-        // A real fetch waits, and yields while it does; so does this one, once.
-        if (!held_.empty() && hook_ && !hook_()) {
-            for (auto& [ticket, request] : held_)
-                ended.push_back({ticket, {false, 0, {}, "cancelled"}});
-            held_.clear();
-        } else if (!held_.empty()) {
+        // A real fetch waits, and yields while it does; so does this one, once. A refusal cancels them all.
+        const bool cancelled = !held_.empty() && hook_ && !hook_();
+        while (!held_.empty() && (cancelled || ended.empty())) {
             auto [ticket, request] = newest_first ? held_.back() : held_.front();
             newest_first ? held_.pop_back() : held_.pop_front();
-            ended.push_back({ticket, answer(request)});
+            ended.push_back({ticket, cancelled ? FetchResult{false, 0, {}, "cancelled"} : answer(request)});
         }
         return ended;
     }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -13,11 +14,9 @@
 /// its content when the object goes.
 class TempDir {
 public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quillmoor-test-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
+    TempDir() : path_((std::filesystem::temp_directory_path() / "quillmoor-test-XXXXXX").string()) {
+        if (!::mkdtemp(path_.data()))
             throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
     }
     ~TempDir() {
         std::error_code ignored;
@@ -64,4 +63,19 @@ inline std::vector<std::string> list_directory(const std::string& path) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+/// Every file under `folder` by relative path, with its content ("-> target"
+/// for a link), and every empty folder as "/".
+inline std::map<std::string, std::string> files_under(const std::string& folder) {
+    std::map<std::string, std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_directory() && !entry.is_symlink() && !std::filesystem::is_empty(entry.path()))
+            continue;
+        found[entry.path().lexically_relative(folder).string()] =
+            entry.is_symlink()     ? "-> " + std::filesystem::read_symlink(entry.path()).string()
+            : entry.is_directory() ? "/"
+                                   : read_file(entry.path());
+    }
+    return found;
 }

@@ -20,7 +20,12 @@ public:
         if (!server_->is_valid())
             throw std::runtime_error("the HTTPS test server rejected its certificate or key");
     }
-    ~TestServer() { stop(); }
+    ~TestServer() {
+        if (thread_.joinable()) {
+            server_->stop();
+            thread_.join();
+        }
+    }
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
 
@@ -38,18 +43,10 @@ public:
         thread_ = std::thread([this] { server_->listen_after_bind(); });
         // This version of cpp-httplib has no wait_until_ready(): stopping a server
         // that has not started listening can hang, so wait until it runs.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!server_->is_running()) {
-            if (std::chrono::steady_clock::now() > deadline)
+        for (int waited_ms = 0; !server_->is_running(); ++waited_ms) {
+            if (waited_ms > 10'000)
                 throw std::runtime_error("the test server did not start");
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    /// Stops serving; also done by the destructor.
-    void stop() {
-        if (thread_.joinable()) {
-            server_->stop();
-            thread_.join();
         }
     }
 

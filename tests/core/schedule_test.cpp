@@ -1,13 +1,18 @@
+// The schedule layer: planifs.txt, its lines read for the grid and for a run, and the due rule.
+#include "schedule/due_rule.h"
+#include "schedule/job_from_line.h"
+#include "schedule/schedule_file.h"
+#include "schedule/schedule_line.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <tuple>
 
-#include "schedule/job_from_line.h"
-#include "schedule/schedule_file.h"
-#include "schedule/schedule_line.h"
 #include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 
@@ -27,9 +32,7 @@ std::string numbered_line(const std::string& prefix, int count) {
     return out + "\r\n";
 }
 
-} // namespace
-
-TEST(ScheduleFile, LinesWriteBackByteForByteOwnerOnlyAndAFailedSaveKeepsTheOldFile) {
+TEST(ScheduleFile, LinesWriteBackByteForByteReadableByTheOwnerOnly) {
     TempDir dir;
     const std::string folder = dir.path() + "/", path = dir.file("planifs.txt");
     ScheduleTable table;
@@ -47,13 +50,6 @@ TEST(ScheduleFile, LinesWriteBackByteForByteOwnerOnlyAndAFailedSaveKeepsTheOldFi
     const std::string saved = example_line + "\"été\"" + rest + quoted_line;
     EXPECT_EQ(read_file(path), saved);
     EXPECT_EQ(static_cast<unsigned>(std::filesystem::status(path).permissions()), 0600u);
-    table.line(1).set_field(field::title, std::string(8000, 'x'));
-    {
-        FileSizeLimit limit(4096);
-        EXPECT_NE(save_schedule(folder, table), "");
-    }
-    EXPECT_EQ(read_file(path), saved);
-    EXPECT_EQ(list_directory(dir.path()), std::vector<std::string>{"planifs.txt"});
     ASSERT_EQ(save_schedule(folder, ScheduleTable{}), "");
     EXPECT_EQ(read_file(path), "") << "an empty table saves an empty file";
     std::filesystem::create_directories(dir.file("d/planifs.txt"));
@@ -85,18 +81,16 @@ TEST(ScheduleFile, DamagedFilesLoadRepairedWithoutWritingAndTheFirstSaveKeepsACo
     for (const auto& [bytes, line_count, repairs, checked_field, value] : cases) {
         SCOPED_TRACE(bytes.substr(0, 20));
         TempDir dir;
-        const std::string path = dir.file("planifs.txt");
-        write_file(path, bytes);
+        write_file(dir.file("planifs.txt"), bytes);
         ScheduleTable table;
         LoadReport report = load_schedule(dir.path() + "/", table);
         EXPECT_EQ(report.repairs.size(), repairs);
         ASSERT_EQ(table.line_count(), line_count);
         EXPECT_EQ(table.line(line_count).field(checked_field), value);
-        EXPECT_EQ(list_directory(dir.path()), std::vector<std::string>{"planifs.txt"});
-
+        EXPECT_EQ(list_directory(dir.path()), std::vector<std::string>{"planifs.txt"}) << "a load writes nothing";
         ASSERT_EQ(save_schedule(dir.path() + "/", table, &report), "");
-        EXPECT_EQ(report.backup_path, repairs ? path + ".bak" : "");
-        EXPECT_TRUE(read_file(path + ".bak") == (repairs ? bytes : ""));
+        EXPECT_EQ(report.backup_path, repairs ? dir.file("planifs.txt.bak") : "");
+        EXPECT_TRUE(read_file(dir.file("planifs.txt.bak")) == (repairs ? bytes : ""));
         EXPECT_EQ(list_directory(dir.path()).size(), repairs ? 2u : 1u);
         EXPECT_TRUE(load_schedule(dir.path() + "/", table).repairs.empty());
     }
@@ -122,11 +116,13 @@ TEST(ScheduleFile, CopiesAreNeverTwiceTheSameAndAtMostFiveTheOldestReplaced) {
     EXPECT_EQ(list_directory(dir.path()).size(), 6u);
 }
 
-TEST(ScheduleFile, SaveRefusesLineBreaksLongFieldsAndACopyThatFailsWritingNothing) {
-    // What the file holds, the title to save; the last file's copy cannot be written whole.
+TEST(ScheduleFile, ASaveRefusedOrFailingPartWayLeavesTheFileAsItWas) {
+    // What the file holds, the title to save. A file of 4096 bytes at most can be written: the last two
+    // cases fail part-way, writing the table, then the copy of the damaged file.
     const std::pair<std::string, std::string> cases[] = {{example_line, "a\nb"},
                                                          {example_line, "a\rb"},
                                                          {example_line, std::string(max_field_length + 1, 'x')},
+                                                         {example_line, std::string(max_field_length, 'x')},
                                                          {numbered_line("d", 39) + std::string(20000, 'x'), "ok"}};
     for (const auto& [on_disk, title] : cases) {
         SCOPED_TRACE(title.substr(0, 10));
@@ -135,7 +131,7 @@ TEST(ScheduleFile, SaveRefusesLineBreaksLongFieldsAndACopyThatFailsWritingNothin
         ScheduleTable table;
         table.append(ScheduleLine{});
         table.line(1).set_field(field::title, title);
-        FileSizeLimit limit(10000);
+        FileSizeLimit limit(4096);
         EXPECT_NE(save_schedule(dir.path() + "/", table), "");
         EXPECT_EQ(read_file(dir.file("planifs.txt")), on_disk);
         EXPECT_EQ(list_directory(dir.path()), std::vector<std::string>{"planifs.txt"});
@@ -153,10 +149,9 @@ TEST(ScheduleFile, OnlyLeftoverTemporaryFilesOfSavesAreRemoved) {
     const std::vector<std::string> kept{".planifs.txt.Ab3xYz1", ".planifs.txt.Ab_xYz", ".planifs.txt.folder",
                                         ".planifs.txt.linkto",  ".pref1.txt.Ab3xYz",   "planifs.txt"};
     EXPECT_EQ(list_directory(dir.path()), kept);
-    EXPECT_EQ(read_file(dir.file("planifs.txt")), "x");
 }
 
-TEST(ScheduleLine, RowTextTable) {
+TEST(ScheduleLine, RowTextAndJobFromLine) {
     // Depth, schedule kind, day step; then the route and schedule cells, the latter "" when not known.
     const std::array<std::string, 5> cases[] = {{"2", "0", "3", "Oui", "A la demande"},
                                                 {"0", "1", "0", "Non", "Plusieurs fois par jour"},
@@ -165,7 +160,6 @@ TEST(ScheduleLine, RowTextTable) {
     for (const auto& [depth, kind, day_step, route, schedule] : cases) {
         SCOPED_TRACE("kind " + kind + " step " + day_step);
         ScheduleLine line;
-        line.set_field(field::title, "Galerie");
         line.set_field(field::depth, depth);
         line.set_field(field::schedule_kind, kind);
         line.set_field(field::day_interval_index, day_step);
@@ -174,26 +168,119 @@ TEST(ScheduleLine, RowTextTable) {
         EXPECT_EQ(row.cells[4], schedule);
         EXPECT_EQ(row.schedule_known, !schedule.empty());
     }
-}
-
-TEST(JobFromLine, LeadingNumberTable) {
-    const std::pair<const char*, int> cases[] = {{" 3", 3}, {"2.5", 3}, {"2.4", 2}, {"abc", 0}, {"", 0}, {"4x", 4}};
-    for (const auto& [text, value] : cases) {
-        SCOPED_TRACE(text);
-        EXPECT_EQ(leading_number(text), value);
-    }
-}
-
-TEST(JobFromLine, PatternPairsComeFromTheirOwnFields) {
+    const std::pair<const char*, int> numbers[] = {{" 3", 3}, {"2.5", 3}, {"2.4", 2}, {"abc", 0}, {"", 0}, {"4x", 4}};
+    for (const auto& [text, value] : numbers)
+        EXPECT_EQ(leading_number(text), value) << text;
+    // Every field its own text: the pattern pairs come from their own fields.
     ScheduleLine line;
     for (int f = 1; f <= field::count; ++f)
         line.set_field(f, "f" + std::to_string(f));
     const ExtractionJob job = job_from_line(line);
-    for (std::size_t k = 0; k < 4; ++k) {
-        SCOPED_TRACE(k);
-        EXPECT_EQ(job.include_patterns[k].name, "f" + std::to_string(21 + 2 * k));
-        EXPECT_EQ(job.include_patterns[k].extension, "f" + std::to_string(22 + 2 * k));
-        EXPECT_EQ(job.exclude_patterns[k].name, "f" + std::to_string(31 + 2 * k));
-        EXPECT_EQ(job.exclude_patterns[k].extension, "f" + std::to_string(32 + 2 * k));
-    }
+    std::string patterns;
+    for (const PatternSet& set : {job.include_patterns, job.exclude_patterns})
+        for (const PatternPair& pair : set)
+            patterns += pair.name + "." + pair.extension + " ";
+    EXPECT_EQ(patterns, "f21.f22 f23.f24 f25.f26 f27.f28 f31.f32 f33.f34 f35.f36 f37.f38 ");
 }
+
+constexpr auto due = DueCheck::Verdict::due;
+constexpr auto malformed = DueCheck::Verdict::malformed;
+
+/// A line as the form stores it, and a moment to ask about. 2007/05/14 is a Monday.
+struct Case {
+    std::string kind = "2", interval = "2", hour = "8", quarter = "2", step = "0", weekdays = "1111111";
+    std::string date = "2007/05/14", time = "10:00", now = "2008/01/01 12:00";
+    DueCheck::Verdict want = DueCheck::Verdict::not_due;
+    bool future = false;
+};
+
+/// A local time as the clock gives it, weekday included; "YYYY/MM/DD HH:NN".
+std::tm moment(const std::string& text) {
+    std::tm tm{};
+    ::strptime(text.c_str(), "%Y/%m/%d %H:%M", &tm);
+    ::timegm(&tm); // fills in the weekday
+    return tm;
+}
+
+TEST(DueRule, Table) {
+    // Days are counted on the calendar, whatever the zone's daylight-saving days.
+    const std::string saved_zone = std::getenv("TZ") ? std::getenv("TZ") : "";
+    ::setenv("TZ", "Europe/Paris", 1);
+    ::tzset();
+    const Case cases[] = {
+        // Daily from 08:30, stored Monday at 10:00 (or 07:00): not that Monday, then Tuesday from 08:30.
+        {.now = "2007/05/14 23:59"},
+        {.time = "07:00", .now = "2007/05/14 09:00"},
+        {.now = "2007/05/15 08:29"},
+        {.now = "2007/05/15 08:30", .want = due},
+        // Monday only: the first Monday on or after the next date.
+        {.weekdays = "1000000", .now = "2007/05/15 09:00"},
+        {.weekdays = "1000000", .now = "2007/05/21 08:30", .want = due},
+        {.hour = "9", .quarter = "3", .now = "2007/05/15 09:44"},
+        {.hour = "9", .quarter = "3", .now = "2007/05/15 09:45", .want = due},
+        {.hour = "08", .now = "2007/05/15 08:30", .want = due},
+        // Every 7 days across a year, every day across a leap day.
+        {.step = "6", .date = "2007/12/30", .now = "2008/01/05 09:00"},
+        {.step = "6", .date = "2007/12/30", .now = "2008/01/06 09:00", .want = due},
+        {.date = "2008/02/28", .now = "2008/02/29 09:00", .want = due},
+        // In Paris 2024/10/27 lasts 25 hours and 2024/03/31 23.
+        {.date = "2024/10/27", .now = "2024/10/27 23:30"},
+        {.date = "2024/10/27", .now = "2024/10/28 08:30", .want = due},
+        {.date = "2024/03/30", .time = "23:30", .now = "2024/03/31 08:30", .want = due},
+        // Several times a day: the last run plus the interval, across midnight and days.
+        {.kind = "1", .time = "09:40", .now = "2007/05/14 10:39"},
+        {.kind = "1", .time = "09:40", .now = "2007/05/14 10:40", .want = due},
+        {.kind = "1", .interval = "0", .time = "09:50", .now = "2007/05/14 10:04"},
+        {.kind = "1", .interval = "0", .time = "09:50", .now = "2007/05/14 10:05", .want = due},
+        {.kind = "1", .interval = "1", .time = "09:50", .now = "2007/05/14 10:20", .want = due},
+        {.kind = "1", .interval = "3", .time = "09:50", .now = "2007/05/14 13:49"},
+        {.kind = "1", .interval = "4", .time = "20:00", .now = "2007/05/14 23:00"},
+        {.kind = "1", .interval = "4", .time = "20:00", .now = "2007/05/15 04:00", .want = due},
+        {.kind = "1", .date = "2007/05/13", .time = "23:30", .now = "2007/05/14 00:29"},
+        {.kind = "1", .date = "2007/05/13", .time = "23:30", .now = "2007/05/14 00:30", .want = due},
+        {.kind = "1", .date = "2007/05/13", .time = "14:00", .now = "2007/05/14 10:00", .want = due},
+        {.kind = "1", .weekdays = "0111111", .now = "2007/05/14 12:00"},
+        {.kind = "1", .weekdays = "1111110", .now = "2007/05/20 12:00"},
+        {.kind = "0", .now = "2007/05/20 12:00"},
+        // A stamp in the future counts as now.
+        {.kind = "1", .date = "2030/01/01", .now = "2007/05/14 12:00", .future = true},
+        {.kind = "1", .time = "12:01", .now = "2007/05/14 12:00", .future = true},
+        {.kind = "1", .time = "12:00", .now = "2007/05/14 12:00"},
+        {.weekdays = "0000000", .date = "2007/05/15", .now = "2007/05/14 12:00", .future = true},
+        // Never stamped: skipped. Values the form never writes: never due, whatever the day.
+        {.date = ""},
+        {.time = ""},
+        {.kind = "3", .want = malformed},
+        {.hour = "25", .want = malformed},
+        {.hour = " 8", .want = malformed},
+        {.quarter = "4", .want = malformed},
+        {.step = "7", .weekdays = "0000000", .want = malformed},
+        {.kind = "1", .interval = "-5", .want = malformed},
+        {.kind = "1", .interval = "5", .want = malformed},
+        {.date = "2007/5/14", .want = malformed},
+        {.date = "2007/02/29", .want = malformed},
+        {.time = "8", .want = malformed},
+        {.time = "24:00", .want = malformed},
+        {.time = "09:60", .want = malformed}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("kind " + c.kind + " last " + c.date + " " + c.time + ", now " + c.now);
+        ScheduleLine line;
+        line.set_field(field::schedule_kind, c.kind);
+        line.set_field(field::interval_index, c.interval);
+        line.set_field(field::start_hour, c.hour);
+        line.set_field(field::start_minute_index, c.quarter);
+        line.set_field(field::day_interval_index, c.step);
+        line.set_field(field::last_run_date, c.date);
+        line.set_field(field::last_run_time, c.time);
+        for (int day = 0; day < 7; ++day)
+            line.set_field(field::monday + day, c.weekdays.substr(static_cast<std::size_t>(day), 1));
+        const DueCheck check = check_due(line, moment(c.now));
+        EXPECT_EQ(check.verdict, c.want);
+        EXPECT_EQ(check.stamp_in_future, c.future);
+        EXPECT_EQ(check.problem.empty(), c.want != malformed);
+    }
+    saved_zone.empty() ? ::unsetenv("TZ") : ::setenv("TZ", saved_zone.c_str(), 1);
+    ::tzset();
+}
+
+} // namespace

@@ -1,9 +1,6 @@
+// The engine layer: the page scanner, and runs on a scripted transfer.
 #include "engine/extraction_run.h"
-
-#include "engine/run_observer.h"
-#include "store/image_store.h"
-#include "support/fake_transfer.h"
-#include "support/temp_dir.h"
+#include "engine/page_scanner.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,10 +9,74 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <tuple>
 
+#include "engine/run_observer.h"
+#include "store/image_store.h"
+#include "support/fake_transfer.h"
+#include "support/temp_dir.h"
+
+using namespace m_qmr;
 using ::testing::ElementsAre;
 
 namespace {
+
+const std::string here = "http://host/d/p.html";
+// A value of n bytes ending in suffix.
+const auto v = [](std::size_t n, const std::string& suffix) { return std::string(n - suffix.size(), 'v') + suffix; };
+
+TEST(PageScannerTest, ListsImagesAndPagesOfTheSite) {
+    // A page, then the images and pages it lists, under http://host/d/ unless absolute.
+    using Names = std::vector<std::string>;
+    const std::tuple<std::string, Names, Names> cases[] = {
+        {R"(<IMG SRC="A.GIF"><A HREF='B.HTM'>x</A>)", {"A.GIF"}, {"B.HTM"}},
+        {"<img data-src=a.gif alt=x><img src=b.gif>c d.gif >", {"a.gif", "b.gif"}, {}},
+        {"<img src=x\r\ny.gif ><img src=a\tb.gif > text", {"xy.gif", "a\tb.gif"}, {}},
+        {R"(<img src ='a.gif'><a href=""><img src=''><a href=><img src="my pic.gif"> and more)", {"my pic.gif"}, {}},
+        // Values must end within 105 bytes of their keyword.
+        {"<img src=\"" + v(99, ".gif") + "\"><img src=\"" + v(100, ".jpg") + "\"> text", {v(99, ".gif")}, {}},
+        {"<a href=" + v(99, ".htm") + " ><a href=" + v(100, ".html") + " > text", {}, {v(99, ".htm")}},
+        // With no end in reach the search goes on five bytes later.
+        {"<img src=\"" + std::string(100, 'x') + " src=b.gif \"> more text", {"b.gif"}, {}},
+        // A keyword in the last ten bytes ends its own pass only.
+        {"src=a.gif xx", {"a.gif"}, {}},
+        {"<a href=\"x.html\"><img src=b.gif>src=a.gif x", {"b.gif"}, {"x.html"}},
+        {R"(<a href="#top"><a href="p.htm#x"><a href="i.jpg#big"><a href="r.cgi?x=1"> text)", {"i.jpg"}, {"p.htm"}},
+        {R"(<a href="mailto:m"><a href=MAILTO:m ><a href=e#f.cgi ><a href=d.CGI >)", {}, {"MAILTO:m", "e", "d.CGI"}},
+        {R"(<img src=IMG.JPEG ><frame src="f.php"><frame src=h.asp > text)", {"IMG.JPEG"}, {"f.php"}},
+        {R"(<a href="y.gif?s=2"><a href="setup.exe"><a href=sub/ > text)", {}, {"y.gif?s=2", "sub/"}},
+        {R"(<img src="http://o/x.gif"><a href="http://o/p"><a href="/u"> text)", {"http://o/x.gif"}, {"http://host/u"}},
+        {R"(<a href="a.gif"><img src="a.gif"><img src="a.gif"><a href="./a.gif"> text)", {"a.gif", "a.gif"}, {}},
+        {R"(<a href="q.html"><frame src="q.html"><a href="./q.html"> text)", {}, {"q.html"}},
+        {"<img src=zz1.gif ><a href=zz2.jpg ><a href=zz3.html > text", {}, {"zz3.html"}}, // "zz*" excluded: images only
+    };
+    const auto absolute = [](Names names) {
+        for (auto& name : names)
+            name = name.starts_with("http") ? name : "http://host/d/" + name;
+        return names;
+    };
+    for (const auto& [page, images, pages] : cases) {
+        SCOPED_TRACE(page);
+        RunLists lists;
+        scan_page_text(page, here, {}, {{{"zz*", "*"}}}, lists);
+        EXPECT_EQ(lists.images.entries(), absolute(images));
+        EXPECT_EQ(lists.pages.entries(), absolute(pages));
+    }
+}
+
+// A page's body is scanned whatever its status, into lists that take nothing beyond their cap.
+TEST(PageScannerTest, AnalysePageScansAnyFetchedBodyUpToTheListsCap) {
+    FakeTransfer transfer; // serving nothing yet: the fetch fails
+    RunLists lists;
+    EXPECT_EQ(analyse_page(transfer, here, {}, {}, lists), scan_stopped);
+    for (auto* list : {&lists.images, &lists.pages})
+        for (int i = 1; i < 9990; ++i)
+            list->append("http://host/" + std::to_string(i));
+    transfer.serve(here, "<img src=a.gif ><img src=b.gif ><a href=a.htm ><a href=b.htm > ", 404);
+    EXPECT_EQ(analyse_page(transfer, here + "  ", {}, {}, lists), scan_finished);
+    EXPECT_EQ(lists.images.entries().back(), "http://host/d/a.gif");
+    EXPECT_EQ(lists.pages.entries().back(), "http://host/d/a.htm");
+}
 
 /// Records what a run shows: every event in order ("busy", "idle", "yield" or
 /// the text), and the texts alone.
@@ -46,15 +107,9 @@ const auto img = [](const std::string& src) { return "<img src=\"" + src + "\">\
 
 class ExtractionRunTest : public ::testing::Test {
 protected:
+    // Title, start address, depth, user, password, policy, destination, layout, include and exclude patterns.
     ExtractionJob job(int depth, int policy = replace_existing, int layout = flat_layout) {
-        ExtractionJob j;
-        j.title = "  Galerie ";
-        j.start_address = " http://site/ ";
-        j.depth = depth;
-        j.existing_policy = policy;
-        j.layout = layout;
-        j.destination = destination.path();
-        return j;
+        return {"  Galerie ", " http://site/ ", depth, "", "", policy, destination.path(), layout, {}, {}};
     }
 
     FakeTransfer transfer;
@@ -81,16 +136,20 @@ TEST_F(ExtractionRunTest, DepthDecidesHowManyLevelsAreScannedBreadthFirst) {
         for (const auto& address : transfer.pages_fetched)
             scanned.push_back(address == "http://site/" ? "/" : address.substr(12, address.size() - 17));
         EXPECT_EQ(scanned, expected[depth]);
-        EXPECT_EQ(run.counters().current_page, static_cast<int>(expected[depth].size()));
     }
 }
 
 TEST_F(ExtractionRunTest, WhatEachModeShows) {
+    // Scheduled: the title, then nothing; with nothing served, the start page fails in its one fetch.
+    run.run(job(0), RunMode::scheduled);
+    EXPECT_THAT(observer.events,
+                ElementsAre("busy", "Récupère Galerie", "yield", "yield", "yield", "idle", "", "yield"));
+    observer.events.clear();
+    observer.texts.clear();
     transfer.serve("http://site/", img("a.gif") + img("b.gif") + img("missing.gif") + link("p.html"));
     transfer.serve("http://site/p.html", "");
     transfer.serve("http://site/a.gif", image);
     transfer.serve("http://site/b.gif", image);
-
     run.run(job(1), RunMode::interactive);
     EXPECT_THAT(observer.texts,
                 ElementsAre("1 page visitée", "2 pages visitées", "1 image copiée", "2 images copiées"));
@@ -98,14 +157,6 @@ TEST_F(ExtractionRunTest, WhatEachModeShows) {
     EXPECT_EQ(std::count(observer.events.begin(), observer.events.end(), "yield"), 5 + 4);
     EXPECT_EQ(observer.events.front(), "busy");
     EXPECT_EQ(observer.events.back(), "idle");
-
-    observer.events.clear();
-    observer.texts.clear();
-    run.run(job(0), RunMode::scheduled);
-    EXPECT_THAT(observer.texts, ElementsAre("Récupère Galerie", ""));
-    EXPECT_THAT(std::vector(observer.events.begin(), observer.events.begin() + 3),
-                ElementsAre("busy", "Récupère Galerie", "yield"));
-    EXPECT_THAT(std::vector(observer.events.end() - 3, observer.events.end()), ElementsAre("idle", "", "yield"));
 }
 
 TEST_F(ExtractionRunTest, CredentialsGoAsAPairAndAnUnreachableStartIsOnePageVisited) {
@@ -120,7 +171,6 @@ TEST_F(ExtractionRunTest, CredentialsGoAsAPairAndAnUnreachableStartIsOnePageVisi
         EXPECT_EQ(run.run(j, RunMode::interactive), RunOutcome::completed);
         EXPECT_THAT(transfer.credentials, ElementsAre(sent + "@http://site/"));
         EXPECT_THAT(observer.texts, ElementsAre("1 page visitée"));
-        EXPECT_EQ(observer.events.back(), "idle");
     }
 }
 
@@ -140,7 +190,6 @@ TEST_F(ExtractionRunTest, CountsWhatFailedByKind) {
     EXPECT_EQ(std::tuple(c.failed_pages.network, c.failed_pages.server, c.failed_pages.disk), std::tuple(1, 1, 0));
     EXPECT_EQ(std::tuple(c.failed_images.network, c.failed_images.server, c.failed_images.disk), std::tuple(1, 2, 0));
     EXPECT_FALSE(c.start_page_failed);
-
     j.destination = destination.file("a.gif/under a file"); // no folder can be made there
     run.run(j, RunMode::interactive);
     EXPECT_EQ(run.counters().failed_images.disk, 4);
@@ -149,17 +198,9 @@ TEST_F(ExtractionRunTest, CountsWhatFailedByKind) {
     EXPECT_TRUE(run.counters().start_page_failed);
 }
 
-// The files under a folder by relative path, with their contents, and its empty folders as "/".
-std::map<std::string, std::string> tree_of(const std::string& folder) {
-    std::map<std::string, std::string> found;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
-        if (!entry.is_directory() || std::filesystem::is_empty(entry.path()))
-            found[entry.path().lexically_relative(folder)] = entry.is_directory() ? "/" : read_file(entry.path());
-    return found;
-}
-
 // Whatever order the answers come in, a run gives what one fetch after the
-// other gives: the same files under the same names, the same requests. The
+// other gives: the same files under the same names, the same requests, the
+// same texts. The
 // reference is copie_image called entry by entry, with the repeat rule: an
 // entry is skipped after an equal one was written, and tried again after one
 // that failed.
@@ -171,9 +212,9 @@ TEST_F(ExtractionRunTest, AnswersInAnyOrderGiveWhatOneFetchAfterTheOtherGives) {
     transfer.serve("http://site/p.html", img("a/1.gif") + img("p.gif") + link("q.html"));
     transfer.serve("http://site/q.html", img("b/4.gif") + img("p.gif"));
     for (int i = 0; i < 7; ++i)
-        transfer.serve("http://site/a/" + std::to_string(i) + ".gif", image + "a" + std::to_string(i));
-    for (int i = 0; i < 5; ++i)
-        transfer.serve("http://site/b/" + std::to_string(i) + ".gif", image + "b" + std::to_string(i));
+        for (const std::string folder : {"a", "b"})
+            transfer.serve("http://site/" + folder + "/" + std::to_string(i) + ".gif",
+                           image + folder + std::to_string(i));
     transfer.serve("http://site/p.gif", image + "p");
     transfer.serve("http://site/b/err.gif", "<html>404</html>");
     for (const int policy : {leave_existing, replace_existing, new_version})
@@ -181,6 +222,7 @@ TEST_F(ExtractionRunTest, AnswersInAnyOrderGiveWhatOneFetchAfterTheOtherGives) {
             SCOPED_TRACE("policy " + std::to_string(policy) + ", layout " + std::to_string(layout));
             // In order, out of order, one after the other: the files and the sorted requests.
             std::vector<std::pair<std::map<std::string, std::string>, std::vector<std::string>>> results;
+            std::vector<std::vector<std::string>> texts; // of the two runs, with their counters
             for (const int way : {1, 2, 0}) {
                 const TempDir folder;
                 write_file(folder.file("2.gif"), "OLD"); // already present under the flat layout
@@ -190,27 +232,31 @@ TEST_F(ExtractionRunTest, AnswersInAnyOrderGiveWhatOneFetchAfterTheOtherGives) {
                 ExtractionJob j = job(1, policy, layout);
                 j.destination = folder.path();
                 if (way != 0) {
+                    observer.texts.clear();
                     EXPECT_EQ(run.run(j, RunMode::interactive), RunOutcome::completed);
+                    texts.push_back(observer.texts);
                 } else {
                     std::set<std::string> written;
                     for (const auto& address : run.lists().images.entries())
                         if (!written.contains(address) &&
-                            m_qmr::copie_image(transfer, address, folder.path(), policy, layout) == 1)
+                            copie_image(transfer, address, folder.path(), policy, layout) == 1)
                             written.insert(address);
                 }
-                results.push_back({tree_of(folder.path()), transfer.images_fetched});
+                results.push_back({files_under(folder.path()), transfer.images_fetched});
                 std::sort(results.back().second.begin(), results.back().second.end());
             }
             EXPECT_EQ(results[0], results[2]);
             EXPECT_EQ(results[1], results[2]);
+            EXPECT_EQ(texts[0], texts[1]);
         }
     EXPECT_EQ(transfer.most_in_flight, max_fetches_in_flight);
 }
 
-// A stop ends the run before its next fetch: during the crawl nothing more is
-// asked for; during a burst of image fetches every one is cancelled, and only
-// whole images stay, each in the folder made for it.
-TEST_F(ExtractionRunTest, AStopEndsTheRunBeforeItsNextFetchAndCancelsThoseInFlight) {
+// During a run, another run asked for is refused, and a stop ends the run
+// before its next fetch: during the crawl nothing more is asked for; during a
+// burst of image fetches every one is cancelled, and only whole images stay,
+// each in the folder made for it.
+TEST_F(ExtractionRunTest, DuringARunAnotherIsRefusedAndAStopEndsItBeforeItsNextFetch) {
     std::string page = link("p.html");
     for (int i = 0; i < 20; ++i) {
         page += img("d" + std::to_string(i) + "/i.gif");
@@ -219,34 +265,27 @@ TEST_F(ExtractionRunTest, AStopEndsTheRunBeforeItsNextFetchAndCancelsThoseInFlig
     transfer.serve("http://site/", page);
     transfer.newest_first = true;
     int yields = 0, stop_at = 2; // the first yield comes inside the start page's fetch, the second after its scan
-    observer.on_yield = [&] { observer.stop = ++yields == stop_at; };
+    std::vector<RunOutcome> nested;
+    observer.on_yield = [&] {
+        if (nested.empty())
+            nested.push_back(run.run(job(0), RunMode::interactive));
+        observer.stop = ++yields == stop_at;
+    };
     EXPECT_EQ(run.run(job(1, replace_existing, tree_layout), RunMode::interactive), RunOutcome::stopped);
+    EXPECT_THAT(nested, ElementsAre(RunOutcome::already_running));
     EXPECT_THAT(transfer.pages_fetched, ElementsAre("http://site/"));
     EXPECT_TRUE(transfer.images_fetched.empty());
     EXPECT_EQ(observer.events.back(), "idle");
-
     yields = 0;
     stop_at = 12;
     observer.stop = false;
     EXPECT_EQ(run.run(job(1, replace_existing, tree_layout), RunMode::interactive), RunOutcome::stopped);
-    const auto kept = tree_of(destination.path());
+    const auto kept = files_under(destination.path());
     for (const auto& [path, content] : kept)
         EXPECT_TRUE(path.ends_with("/i.gif") && content == image) << path << ": " << content;
     EXPECT_GT(kept.size(), 0u);
     EXPECT_LT(kept.size(), 20u);
     EXPECT_TRUE(transfer.wait().empty()) << "nothing left in flight";
-}
-
-TEST_F(ExtractionRunTest, ARunRequestedDuringARunIsRefused) {
-    transfer.serve("http://site/", "");
-    std::vector<RunOutcome> nested;
-    observer.on_yield = [&] {
-        if (nested.empty())
-            nested.push_back(run.run(job(0), RunMode::interactive));
-    };
-    EXPECT_EQ(run.run(job(0), RunMode::interactive), RunOutcome::completed);
-    EXPECT_THAT(nested, ElementsAre(RunOutcome::already_running));
-    EXPECT_EQ(transfer.pages_fetched.size(), 1u);
 }
 
 } // namespace
