@@ -166,7 +166,7 @@ TEST_F(CurlTransferTest, ReturnsWholeAnswersOnly) {
              Case{"/basic", true, 401, ""},              // an error status is an answer all the same
              Case{"/hop/10", false, 200, "/hop/0 gzip"}, // ten redirects at most
              Case{"/hop/11", false, 0, "redirects"},     // one too many
-             Case{"/hop/3", true, 200, "/hop/0"}, // the redirects' own bodies are not the image, asked for as it is
+             Case{"/hop/3", true, 200, "/hop/0"},        // only the last answer's body, asked for uncompressed
              Case{"/hop/1?to=file:///etc/hostname", false, 0, "protocol"},
              Case{"/sized/1000", false, 200, std::string(1000, '\0')},
              Case{"/sized/1001", false, 0, "larger"},                 // counted as it inflates
