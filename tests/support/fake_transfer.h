@@ -6,6 +6,7 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 /// A scripted InternetTransfer for tests where the network is beside the
@@ -19,9 +20,12 @@ public:
     void serve(const std::string& address, std::string body, long status = 200) {
         answers_[address] = {FetchResult{true, status, std::move(body), {}}};
     }
-    void fail(const std::string& address) { answers_[address] = {failure}; }
+    /// Makes every fetch of `address` fail, after handing an image's sink `sent_first`.
+    void fail(const std::string& address, std::string sent_first = {}) {
+        answers_[address] = {FetchResult{false, 0, std::move(sent_first), "unreachable"}};
+    }
     /// Makes the next fetch of `address` fail once, before its usual answer.
-    void fail_once(const std::string& address) { answers_[address].push_front(failure); }
+    void fail_once(const std::string& address) { answers_[address].push_front({false, 0, {}, "unreachable"}); }
 
     void set_credentials(const std::string& user, const std::string& password, const std::string& start) override {
         credentials.push_back(user + ":" + password + "@" + start);
@@ -42,19 +46,15 @@ public:
 
 protected:
     std::vector<FetchDone> wait_for_some() override {
-        if (held_.empty())
-            return {};
-        // A real fetch waits, and yields while it does; so does this one, once.
-        if (hook_ && !hook_()) {
-            std::vector<FetchDone> cancelled;
-            for (auto& [ticket, request] : held_)
-                cancelled.push_back({ticket, failure});
-            held_.clear();
-            return cancelled;
+        std::vector<FetchDone> ended;
+        // A real fetch waits, and yields while it does; so does this one, once. A refusal cancels them all.
+        const bool cancelled = !held_.empty() && hook_ && !hook_();
+        while (!held_.empty() && (cancelled || ended.empty())) {
+            auto [ticket, request] = newest_first ? held_.back() : held_.front();
+            newest_first ? held_.pop_back() : held_.pop_front();
+            ended.push_back({ticket, cancelled ? FetchResult{false, 0, {}, "cancelled"} : answer(request)});
         }
-        auto [ticket, request] = newest_first ? held_.back() : held_.front();
-        newest_first ? held_.pop_back() : held_.pop_front();
-        return {{ticket, answer(request)}};
+        return ended;
     }
 
     void cancel_in_flight() override { held_.clear(); }
@@ -63,36 +63,24 @@ private:
     FetchResult answer(const FetchRequest& request) {
         auto& answers = answers_[request.address];
         if (answers.empty())
-            return failure;
+            return {false, 0, {}, "unreachable"};
         // The last answer stays; earlier ones are used once each.
         FetchResult result = answers.front();
         if (answers.size() > 1)
             answers.pop_front();
-        if (!request.sink || !result.ok)
+        if (!request.sink)
             return result;
         // In two pieces, as a real body arrives; a refusal fails the fetch.
-        const std::string_view body = result.body;
-        const bool taken =
-            request.sink->write(body.substr(0, body.size() / 2)) && request.sink->write(body.substr(body.size() / 2));
-        result.body.clear();
-        return taken ? result : FetchResult{false, 0, {}, "refused by the sink"};
+        const std::string body = std::exchange(result.body, {});
+        const std::string_view whole = body;
+        if (!request.sink->write(whole.substr(0, whole.size() / 2)) ||
+            !request.sink->write(whole.substr(whole.size() / 2)))
+            return {false, 0, {}, "refused by the sink"};
+        return result;
     }
 
-    inline static const FetchResult failure{false, 0, {}, "unreachable"};
     std::map<std::string, std::deque<FetchResult>> answers_;
     std::deque<std::pair<FetchTicket, FetchRequest>> held_;
     FetchTicket last_ticket_ = 0;
     YieldHook hook_;
-};
-
-/// A sink that keeps the whole body, for tests of fetch_bytes.
-class StringSink final : public BodySink {
-public:
-    bool write(std::string_view bytes) override {
-        body.append(bytes);
-        ++pieces;
-        return true;
-    }
-    std::string body;
-    int pieces = 0;
 };

@@ -8,9 +8,8 @@
 /// part-way even for root; puts the old limit back when it goes.
 class FileSizeLimit {
 public:
-    explicit FileSizeLimit(rlim_t bytes) {
+    explicit FileSizeLimit(rlim_t bytes) : previous_handler_(std::signal(SIGXFSZ, SIG_IGN)) {
         ::getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_handler_ = std::signal(SIGXFSZ, SIG_IGN);
         rlimit lowered = saved_;
         lowered.rlim_cur = std::min(bytes, saved_.rlim_max);
         ::setrlimit(RLIMIT_FSIZE, &lowered);

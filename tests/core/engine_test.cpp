@@ -1,0 +1,291 @@
+// The engine layer: the page scanner, and runs on a scripted transfer.
+#include "engine/extraction_run.h"
+#include "engine/page_scanner.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <tuple>
+
+#include "engine/run_observer.h"
+#include "store/image_store.h"
+#include "support/fake_transfer.h"
+#include "support/temp_dir.h"
+
+using namespace m_qmr;
+using ::testing::ElementsAre;
+
+namespace {
+
+const std::string here = "http://host/d/p.html";
+// A value of n bytes ending in suffix.
+const auto v = [](std::size_t n, const std::string& suffix) { return std::string(n - suffix.size(), 'v') + suffix; };
+
+TEST(PageScannerTest, ListsImagesAndPagesOfTheSite) {
+    // A page, then the images and pages it lists, under http://host/d/ unless absolute.
+    using Names = std::vector<std::string>;
+    const std::tuple<std::string, Names, Names> cases[] = {
+        {R"(<IMG SRC="A.GIF"><A HREF='B.HTM'>x</A>)", {"A.GIF"}, {"B.HTM"}},
+        {"<img data-src=a.gif alt=x><img src=b.gif>c d.gif >", {"a.gif", "b.gif"}, {}},
+        {"<img src=x\r\ny.gif ><img src=a\tb.gif > text", {"xy.gif", "a\tb.gif"}, {}},
+        {R"(<img src ='a.gif'><a href=""><img src=''><a href=><img src="my pic.gif"> and more)", {"my pic.gif"}, {}},
+        // Values must end within 105 bytes of their keyword.
+        {"<img src=\"" + v(99, ".gif") + "\"><img src=\"" + v(100, ".jpg") + "\"> text", {v(99, ".gif")}, {}},
+        {"<a href=" + v(99, ".htm") + " ><a href=" + v(100, ".html") + " > text", {}, {v(99, ".htm")}},
+        // With no end in reach the search goes on five bytes later.
+        {"<img src=\"" + std::string(100, 'x') + " src=b.gif \"> more text", {"b.gif"}, {}},
+        // A keyword in the last ten bytes ends its own pass only.
+        {"src=a.gif xx", {"a.gif"}, {}},
+        {"<a href=\"x.html\"><img src=b.gif>src=a.gif x", {"b.gif"}, {"x.html"}},
+        {R"(<a href="#top"><a href="p.htm#x"><a href="i.jpg#big"><a href="r.cgi?x=1"> text)", {"i.jpg"}, {"p.htm"}},
+        {R"(<a href="mailto:m"><a href=MAILTO:m ><a href=e#f.cgi ><a href=d.CGI >)", {}, {"MAILTO:m", "e", "d.CGI"}},
+        {R"(<img src=IMG.JPEG ><frame src="f.php"><frame src=h.asp > text)", {"IMG.JPEG"}, {"f.php"}},
+        {R"(<a href="y.gif?s=2"><a href="setup.exe"><a href=sub/ > text)", {}, {"y.gif?s=2", "sub/"}},
+        {R"(<img src="http://o/x.gif"><a href="http://o/p"><a href="/u"> text)", {"http://o/x.gif"}, {"http://host/u"}},
+        {R"(<a href="a.gif"><img src="a.gif"><img src="a.gif"><a href="./a.gif"> text)", {"a.gif", "a.gif"}, {}},
+        {R"(<a href="q.html"><frame src="q.html"><a href="./q.html"> text)", {}, {"q.html"}},
+        {"<img src=zz1.gif ><a href=zz2.jpg ><a href=zz3.html > text", {}, {"zz3.html"}}, // "zz*" excluded: images only
+    };
+    const auto absolute = [](Names names) {
+        for (auto& name : names)
+            name = name.starts_with("http") ? name : "http://host/d/" + name;
+        return names;
+    };
+    for (const auto& [page, images, pages] : cases) {
+        SCOPED_TRACE(page);
+        RunLists lists;
+        scan_page_text(page, here, {}, {{{"zz*", "*"}}}, lists);
+        EXPECT_EQ(lists.images.entries(), absolute(images));
+        EXPECT_EQ(lists.pages.entries(), absolute(pages));
+    }
+}
+
+// A page's body is scanned whatever its status, into lists that take nothing beyond their cap.
+TEST(PageScannerTest, AnalysePageScansAnyFetchedBodyUpToTheListsCap) {
+    FakeTransfer transfer; // serving nothing yet: the fetch fails
+    RunLists lists;
+    EXPECT_EQ(analyse_page(transfer, here, {}, {}, lists), scan_stopped);
+    for (auto* list : {&lists.images, &lists.pages})
+        for (int i = 1; i < 9990; ++i)
+            list->append("http://host/" + std::to_string(i));
+    transfer.serve(here, "<img src=a.gif ><img src=b.gif ><a href=a.htm ><a href=b.htm > ", 404);
+    EXPECT_EQ(analyse_page(transfer, here + "  ", {}, {}, lists), scan_finished);
+    EXPECT_EQ(lists.images.entries().back(), "http://host/d/a.gif");
+    EXPECT_EQ(lists.pages.entries().back(), "http://host/d/a.htm");
+}
+
+/// Records what a run shows: every event in order ("busy", "idle", "yield" or
+/// the text), and the texts alone.
+class RecordingObserver final : public RunObserver {
+public:
+    void show_status(const std::string& text) override {
+        events.push_back(text);
+        texts.push_back(text);
+    }
+    void set_background(StatusBackground b) override {
+        events.push_back(b == StatusBackground::busy ? "busy" : "idle");
+    }
+    void yield() override {
+        events.push_back("yield");
+        if (on_yield)
+            on_yield();
+    }
+    bool stop_requested() const override { return stop; }
+
+    std::vector<std::string> events, texts;
+    std::function<void()> on_yield;
+    bool stop = false;
+};
+
+const std::string image = "GIF89a image"; // nothing an error page would hold
+const auto link = [](const std::string& href) { return "<a href=\"" + href + "\">lien</a>\n"; };
+const auto img = [](const std::string& src) { return "<img src=\"" + src + "\">\n"; };
+
+class ExtractionRunTest : public ::testing::Test {
+protected:
+    // Title, start address, depth, user, password, policy, destination, layout, include and exclude patterns.
+    ExtractionJob job(int depth, int policy = replace_existing, int layout = flat_layout) {
+        return {"  Galerie ", " http://site/ ", depth, "", "", policy, destination.path(), layout, {}, {}};
+    }
+
+    FakeTransfer transfer;
+    RecordingObserver observer;
+    ExtractionRun run{transfer, observer};
+    TempDir destination;
+};
+
+TEST_F(ExtractionRunTest, DepthDecidesHowManyLevelsAreScannedBreadthFirst) {
+    // Two branches, three levels deep; "/" links back to itself, and "A.html"
+    // is another spelling, so another page.
+    transfer.serve("http://site/", link("http://site/") + link("a.html") + link("b.html") + link("A.html"));
+    transfer.serve("http://site/a.html", link("a1.html"));
+    transfer.serve("http://site/b.html", link("b1.html") + link("/"));
+    transfer.serve("http://site/a1.html", link("a2.html"));
+    transfer.serve("http://site/b1.html", "");
+    const std::vector<std::vector<std::string>> expected = {
+        {"/"}, {"/", "a", "b", "A"}, {"/", "a", "b", "A", "a1", "b1"}, {"/", "a", "b", "A", "a1", "b1", "a2"}};
+    for (int depth = 0; depth < 4; ++depth) {
+        SCOPED_TRACE(depth);
+        transfer.pages_fetched.clear();
+        run.run(job(depth), RunMode::interactive);
+        std::vector<std::string> scanned;
+        for (const auto& address : transfer.pages_fetched)
+            scanned.push_back(address == "http://site/" ? "/" : address.substr(12, address.size() - 17));
+        EXPECT_EQ(scanned, expected[depth]);
+    }
+}
+
+TEST_F(ExtractionRunTest, WhatEachModeShows) {
+    // Scheduled: the title, then nothing; with nothing served, the start page fails in its one fetch.
+    run.run(job(0), RunMode::scheduled);
+    EXPECT_THAT(observer.events,
+                ElementsAre("busy", "Récupère Galerie", "yield", "yield", "yield", "idle", "", "yield"));
+    observer.events.clear();
+    observer.texts.clear();
+    transfer.serve("http://site/", img("a.gif") + img("b.gif") + img("missing.gif") + link("p.html"));
+    transfer.serve("http://site/p.html", "");
+    transfer.serve("http://site/a.gif", image);
+    transfer.serve("http://site/b.gif", image);
+    run.run(job(1), RunMode::interactive);
+    EXPECT_THAT(observer.texts,
+                ElementsAre("1 page visitée", "2 pages visitées", "1 image copiée", "2 images copiées"));
+    // One yield inside each of the 5 fetches, one after each page and copied image.
+    EXPECT_EQ(std::count(observer.events.begin(), observer.events.end(), "yield"), 5 + 4);
+    EXPECT_EQ(observer.events.front(), "busy");
+    EXPECT_EQ(observer.events.back(), "idle");
+}
+
+TEST_F(ExtractionRunTest, CredentialsGoAsAPairAndAnUnreachableStartIsOnePageVisited) {
+    for (const auto& [user, password, sent] : std::vector<std::array<std::string, 3>>{
+             {"alice", "secret", "alice:secret"}, {"alice", "", ":"}, {"", "secret", ":"}}) {
+        SCOPED_TRACE(sent);
+        transfer.credentials.clear();
+        observer.texts.clear();
+        ExtractionJob j = job(4);
+        j.user_name = user;
+        j.password = password;
+        EXPECT_EQ(run.run(j, RunMode::interactive), RunOutcome::completed);
+        EXPECT_THAT(transfer.credentials, ElementsAre(sent + "@http://site/"));
+        EXPECT_THAT(observer.texts, ElementsAre("1 page visitée"));
+    }
+}
+
+TEST_F(ExtractionRunTest, CountsWhatFailedByKind) {
+    // lost.gif is tried twice, and counted once.
+    transfer.serve("http://site/", img("a.gif") + img("gone.gif") + img("error.gif") + img("lost.gif") +
+                                       img("lost.gif") + link("p.html") + link("q.html") + link("r.html"));
+    transfer.serve("http://site/p.html", "", 404);
+    transfer.fail("http://site/q.html");
+    transfer.serve("http://site/r.html", "");
+    transfer.serve("http://site/a.gif", image);
+    transfer.serve("http://site/gone.gif", image, 410);
+    transfer.serve("http://site/error.gif", "<html>");
+    ExtractionJob j = job(1);
+    run.run(j, RunMode::interactive);
+    const RunCounters& c = run.counters();
+    EXPECT_EQ(std::tuple(c.failed_pages.network, c.failed_pages.server, c.failed_pages.disk), std::tuple(1, 1, 0));
+    EXPECT_EQ(std::tuple(c.failed_images.network, c.failed_images.server, c.failed_images.disk), std::tuple(1, 2, 0));
+    EXPECT_FALSE(c.start_page_failed);
+    j.destination = destination.file("a.gif/under a file"); // no folder can be made there
+    run.run(j, RunMode::interactive);
+    EXPECT_EQ(run.counters().failed_images.disk, 4);
+    transfer.serve("http://site/", "", 500);
+    run.run(j, RunMode::interactive);
+    EXPECT_TRUE(run.counters().start_page_failed);
+}
+
+// Whatever order the answers come in, a run gives what one fetch after the
+// other gives: the same files under the same names, the same requests, the
+// same texts. The
+// reference is copie_image called entry by entry, with the repeat rule: an
+// entry is skipped after an equal one was written, and tried again after one
+// that failed.
+TEST_F(ExtractionRunTest, AnswersInAnyOrderGiveWhatOneFetchAfterTheOtherGives) {
+    std::string start = link("p.html") + link("q.html");
+    for (int i = 0; i < 12; ++i) // same names in two folders, repeats, failures and error pages
+        start += img("a/" + std::to_string(i % 7) + ".gif") + img("b/" + std::to_string(i % 5) + ".gif");
+    transfer.serve("http://site/", start + img("a/missing.gif") + img("b/err.gif") + img("a/3.gif"));
+    transfer.serve("http://site/p.html", img("a/1.gif") + img("p.gif") + link("q.html"));
+    transfer.serve("http://site/q.html", img("b/4.gif") + img("p.gif"));
+    for (int i = 0; i < 7; ++i)
+        for (const std::string folder : {"a", "b"})
+            transfer.serve("http://site/" + folder + "/" + std::to_string(i) + ".gif",
+                           image + folder + std::to_string(i));
+    transfer.serve("http://site/p.gif", image + "p");
+    transfer.serve("http://site/b/err.gif", "<html>404</html>");
+    for (const int policy : {leave_existing, replace_existing, new_version})
+        for (const int layout : {flat_layout, tree_layout}) {
+            SCOPED_TRACE("policy " + std::to_string(policy) + ", layout " + std::to_string(layout));
+            // In order, out of order, one after the other: the files and the sorted requests.
+            std::vector<std::pair<std::map<std::string, std::string>, std::vector<std::string>>> results;
+            std::vector<std::vector<std::string>> texts; // of the two runs, with their counters
+            for (const int way : {1, 2, 0}) {
+                const TempDir folder;
+                write_file(folder.file("2.gif"), "OLD"); // already present under the flat layout
+                transfer.newest_first = way == 2;
+                transfer.fail_once("http://site/b/3.gif"); // its later repeats are tried again
+                transfer.images_fetched.clear();
+                ExtractionJob j = job(1, policy, layout);
+                j.destination = folder.path();
+                if (way != 0) {
+                    observer.texts.clear();
+                    EXPECT_EQ(run.run(j, RunMode::interactive), RunOutcome::completed);
+                    texts.push_back(observer.texts);
+                } else {
+                    std::set<std::string> written;
+                    for (const auto& address : run.lists().images.entries())
+                        if (!written.contains(address) &&
+                            copie_image(transfer, address, folder.path(), policy, layout) == 1)
+                            written.insert(address);
+                }
+                results.push_back({files_under(folder.path()), transfer.images_fetched});
+                std::sort(results.back().second.begin(), results.back().second.end());
+            }
+            EXPECT_EQ(results[0], results[2]);
+            EXPECT_EQ(results[1], results[2]);
+            EXPECT_EQ(texts[0], texts[1]);
+        }
+    EXPECT_EQ(transfer.most_in_flight, max_fetches_in_flight);
+}
+
+// During a run, another run asked for is refused, and a stop ends the run
+// before its next fetch: during the crawl nothing more is asked for; during a
+// burst of image fetches every one is cancelled, and only whole images stay,
+// each in the folder made for it.
+TEST_F(ExtractionRunTest, DuringARunAnotherIsRefusedAndAStopEndsItBeforeItsNextFetch) {
+    std::string page = link("p.html");
+    for (int i = 0; i < 20; ++i) {
+        page += img("d" + std::to_string(i) + "/i.gif");
+        transfer.serve("http://site/d" + std::to_string(i) + "/i.gif", image);
+    }
+    transfer.serve("http://site/", page);
+    transfer.newest_first = true;
+    int yields = 0, stop_at = 2; // the first yield comes inside the start page's fetch, the second after its scan
+    std::vector<RunOutcome> nested;
+    observer.on_yield = [&] {
+        if (nested.empty())
+            nested.push_back(run.run(job(0), RunMode::interactive));
+        observer.stop = ++yields == stop_at;
+    };
+    EXPECT_EQ(run.run(job(1, replace_existing, tree_layout), RunMode::interactive), RunOutcome::stopped);
+    EXPECT_THAT(nested, ElementsAre(RunOutcome::already_running));
+    EXPECT_THAT(transfer.pages_fetched, ElementsAre("http://site/"));
+    EXPECT_TRUE(transfer.images_fetched.empty());
+    EXPECT_EQ(observer.events.back(), "idle");
+    yields = 0;
+    stop_at = 12;
+    observer.stop = false;
+    EXPECT_EQ(run.run(job(1, replace_existing, tree_layout), RunMode::interactive), RunOutcome::stopped);
+    const auto kept = files_under(destination.path());
+    for (const auto& [path, content] : kept)
+        EXPECT_TRUE(path.ends_with("/i.gif") && content == image) << path << ": " << content;
+    EXPECT_GT(kept.size(), 0u);
+    EXPECT_LT(kept.size(), 20u);
+    EXPECT_TRUE(transfer.wait().empty()) << "nothing left in flight";
+}
+
+} // namespace
