@@ -9,7 +9,7 @@
 #include "net/curl_transfer.h"
 #include "app/data_folder.h"
 #include "app/headless_runner.h"
-#include "app/window_main.h"
+#include "app/window_launcher.h"
 #include "schedule/clock.h"
 
 int main(int argc, char** argv) {
@@ -18,9 +18,8 @@ int main(int argc, char** argv) {
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
-        const int status = run_window(argc, argv);
         curl_global_cleanup();
-        return status;
+        return open_window(current_data_folder_sources().program_folder, argv[0]);
     }
 
     catch_stop_signals();

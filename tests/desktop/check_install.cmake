@@ -10,6 +10,7 @@ endif()
 
 set(expected
     bin/quillmoor
+    libexec/quillmoor/quillmoor-window
     share/applications/quillmoor.desktop
     share/icons/hicolor/scalable/apps/quillmoor.svg
 )

@@ -1,0 +1,33 @@
+#include "app/window_launcher.h"
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <unistd.h>
+
+#include "app/headless_runner.h"
+
+std::string find_window_program(const std::string& program_folder) {
+    for (const char* relative : {"", "../libexec/quillmoor/"}) {
+        const std::string candidate = program_folder + relative + window_program_name;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return {};
+}
+
+int open_window(const std::string& program_folder, const char* program_name) {
+    const std::string window = find_window_program(program_folder);
+    if (window.empty()) {
+        std::cerr << "quillmoor : la fenêtre est introuvable (" << window_program_name << " n'est ni dans "
+                  << program_folder << " ni dans " << program_folder
+                  << "../libexec/quillmoor/) ; quillmoor --help donne les commandes sans fenêtre.\n";
+        return exit_status::failure;
+    }
+    // Under this program's own name, so that the window's class and the tray
+    // icon are Quillmoor's.
+    char* const arguments[] = {const_cast<char*>(program_name), nullptr};
+    ::execv(window.c_str(), arguments);
+    std::cerr << "quillmoor : impossible d'ouvrir la fenêtre (" << window << " : " << std::strerror(errno) << ").\n";
+    return exit_status::failure;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+/// The window lives in a program of its own, beside this one, so that the
+/// command line never loads the window's libraries: quillmoor --run stays a
+/// small process. Where it is looked for, from the folder of this program:
+/// that folder itself (the build tree), then ../libexec/quillmoor/ (installed).
+inline constexpr const char* window_program_name = "quillmoor-window";
+
+/// The path of the window program, or "" when there is none.
+std::string find_window_program(const std::string& program_folder);
+
+/// Replaces this process with the window program, keeping this program's
+/// name and environment. Returns only when that cannot be done, after saying
+/// why on standard error; the exit status to end with.
+int open_window(const std::string& program_folder, const char* program_name);
