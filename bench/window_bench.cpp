@@ -88,6 +88,7 @@ ScheduleLine line(int number, const std::string& address, const std::string& des
 }
 
 int make(const std::string& folder) {
+    std::filesystem::create_directories(folder);
     ScheduleTable table;
     for (int number = 1; number <= ScheduleTable::max_lines; ++number)
         table.append(line(number, "http://site/galerie/" + std::to_string(number) + "/", "/tmp/images"));
