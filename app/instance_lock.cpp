@@ -1,11 +1,12 @@
 #include "app/instance_lock.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 #include <utility>
+
+#include "store/error_text.h"
 
 InstanceLock::~InstanceLock() {
     release();
@@ -31,7 +32,7 @@ InstanceLock::State InstanceLock::acquire(const std::string& path) {
     // O_CLOEXEC: a child process must not inherit, and so keep, the lock.
     fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd_ < 0) {
-        error_ = "impossible d'ouvrir " + path + " (" + std::strerror(errno) + ")";
+        error_ = "impossible d'ouvrir " + path + " (" + error_text(errno) + ")";
         return state_ = State::failed;
     }
     int result;
@@ -45,7 +46,7 @@ InstanceLock::State InstanceLock::acquire(const std::string& path) {
     fd_ = -1;
     if (error_number == EWOULDBLOCK)
         return state_ = State::held_elsewhere;
-    error_ = "impossible de verrouiller " + path + " (" + std::strerror(error_number) + ")";
+    error_ = "impossible de verrouiller " + path + " (" + error_text(error_number) + ")";
     return state_ = State::failed;
 }
 

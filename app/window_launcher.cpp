@@ -1,11 +1,11 @@
 #include "app/window_launcher.h"
 
 #include <cerrno>
-#include <cstring>
 #include <iostream>
 #include <unistd.h>
 
 #include "app/headless_runner.h"
+#include "store/error_text.h"
 
 std::string find_window_program(const std::string& program_folder) {
     for (const char* relative : {"", "../libexec/quillmoor/"}) {
@@ -28,6 +28,6 @@ int open_window(const std::string& program_folder, const char* program_name) {
     // icon are Quillmoor's.
     char* const arguments[] = {const_cast<char*>(program_name), nullptr};
     ::execv(window.c_str(), arguments);
-    std::cerr << "quillmoor : impossible d'ouvrir la fenêtre (" << window << " : " << std::strerror(errno) << ").\n";
+    std::cerr << "quillmoor : impossible d'ouvrir la fenêtre (" << window << " : " << error_text(errno) << ").\n";
     return exit_status::failure;
 }

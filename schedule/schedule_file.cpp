@@ -1,7 +1,6 @@
 #include "schedule/schedule_file.h"
 
 #include <cerrno>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +9,7 @@
 #include "schedule/schedule_copies.h"
 #include "schedule/schedule_reader.h"
 #include "store/atomic_file.h"
+#include "store/error_text.h"
 
 namespace {
 
@@ -20,23 +20,8 @@ std::string schedule_path(const std::string& data_folder) {
 }
 
 std::string reason(int error) {
-    switch (error) {
-    case EACCES:
-    case EPERM:
-        return "accès refusé";
-    case EISDIR:
-        return "c'est un dossier";
-    case EIO:
-        return "erreur de lecture du disque";
-    case ENOSPC:
-        return "disque plein";
-    case EFBIG:
-        return "fichier trop grand";
-    case EEXIST:
-        return "aucun nom de copie libre";
-    default:
-        return std::strerror(error);
-    }
+    // The only error of its own: every copy name is taken.
+    return error == EEXIST ? "aucun nom de copie libre" : error_text(error);
 }
 
 /// Reads the schedule file at `path`; true for a missing one, which is an

@@ -2,11 +2,12 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <random>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "store/error_text.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ constexpr std::size_t max_prefix_length = 200;
 constexpr int max_attempts = 100;
 
 std::string describe(const char* what, const std::string& path, int error) {
-    return std::string(what) + " " + path + ": " + std::strerror(error);
+    return std::string(what) + " « " + path + " » : " + error_text(error);
 }
 
 std::string directory_of(const std::string& path) {
@@ -62,7 +63,7 @@ std::string TemporaryFile::create(const std::string& final_path, mode_t mode) {
     discard();
     const std::string name = name_of(final_path);
     if (name.empty())
-        return describe("cannot write", final_path, EISDIR);
+        return describe("impossible d'écrire", final_path, EISDIR);
     // open() with O_EXCL and the asked mode, rather than mkstemp's 0600 fixed
     // up afterwards: that would need the umask, which can only be read by
     // changing it for the whole process. O_NOFOLLOW with O_EXCL: a link
@@ -77,9 +78,9 @@ std::string TemporaryFile::create(const std::string& final_path, mode_t mode) {
             return {};
         }
         if (errno != EEXIST)
-            return describe("cannot create a temporary file beside", final_path, errno);
+            return describe("impossible de créer un fichier temporaire à côté de", final_path, errno);
     }
-    return describe("cannot create a temporary file beside", final_path, EEXIST);
+    return describe("impossible de créer un fichier temporaire à côté de", final_path, EEXIST);
 }
 
 bool TemporaryFile::write(std::string_view bytes) {
@@ -93,7 +94,7 @@ bool TemporaryFile::write(std::string_view bytes) {
 
 std::string TemporaryFile::commit(const std::string& final_path, Durability durability) {
     if (fd_ < 0)
-        return describe("cannot write", final_path, EBADF);
+        return describe("impossible d'écrire", final_path, EBADF);
     int error = write_error_;
     if (error == 0 && durability == Durability::flush_to_disk && ::fsync(fd_) != 0)
         error = errno;
@@ -105,7 +106,7 @@ std::string TemporaryFile::commit(const std::string& final_path, Durability dura
         error = errno;
     if (error != 0) {
         discard();
-        return describe("cannot write", final_path, error);
+        return describe("impossible d'écrire", final_path, error);
     }
     path_.clear();
     if (durability == Durability::flush_to_disk)
