@@ -86,7 +86,8 @@ struct StringSink final : BodySink {
 
 // Two sites, the start site and another one, and a transfer that takes 1000
 // text bytes and 5000 image bytes at most, gives up on a fetch slower than one
-// byte a second over a second, and on any fetch after two seconds.
+// byte a second over a second, and on any fetch after four seconds: time
+// enough for the low-speed limit to act first, even on a busy machine.
 class CurlTransferTest : public testing::Test {
 protected:
     CurlTransferTest() {
@@ -150,7 +151,7 @@ protected:
     TestServer site, other;
     CurlTransfer transfer{{.low_speed_bytes = 1,
                            .low_speed_time = 1s,
-                           .total_timeout = 2s,
+                           .total_timeout = 4s,
                            .max_text_bytes = 1000,
                            .max_image_bytes = 5000,
                            .extra_ca_file = {}}};

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <future>
 #include <poll.h>
-#include <regex>
 #include <sys/file.h>
 #include <thread>
 
@@ -204,9 +203,10 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
             run_program({"--run", "Galerie"}, {"XDG_DATA_HOME=" + home.path(), QUILLMOOR_BINARY}, supervision);
         EXPECT_EQ(status, c.status) << err;
         EXPECT_EQ(out, c.out);
-        EXPECT_EQ(err, c.err.empty()
-                           ? ""
-                           : "quillmoor : " + std::regex_replace(c.err, std::regex("DEST"), destination) + ".\n");
+        std::string expected_err = c.err;
+        if (const auto at = expected_err.find("DEST"); at != std::string::npos)
+            expected_err.replace(at, 4, destination);
+        EXPECT_EQ(err, expected_err.empty() ? "" : "quillmoor : " + expected_err + ".\n");
         EXPECT_TRUE(released_in_time);
         std::string names;
         for (const auto& name : list_directory(destination)) {
