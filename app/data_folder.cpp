@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "store/directories.h"
 #include "store/error_text.h"
 
 namespace {
@@ -64,15 +65,10 @@ std::string user_data_root(const DataFolderSources& sources) {
 std::string prepare_folder(const std::string& path) {
     if (path.empty())
         return "aucun dossier n'est connu";
-    // Create each missing level, so that a fresh account without
+    // Each missing level is made, so that a fresh account without
     // ~/.local/share still gets its folder.
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string level = slash == std::string::npos ? path : path.substr(0, slash);
-        if (!level.empty() && mkdir(level.c_str(), 0700) != 0 && errno != EEXIST)
-            return "le dossier " + path + " ne peut pas être créé (" + error_text(errno) + ")";
-        if (slash == std::string::npos)
-            break;
-    }
+    if (const int error = make_directories(path, 0700); error != 0)
+        return "le dossier " + path + " ne peut pas être créé (" + error_text(error) + ")";
     if (!is_directory(path))
         return "le dossier " + path + " ne peut pas être créé (" + error_text(EEXIST) + ")";
     return write_problem(path);

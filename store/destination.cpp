@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "store/directories.h"
 #include "store/error_text.h"
 
 namespace m_qmr {
@@ -30,14 +31,9 @@ std::string prepare_destination(std::string_view destination) {
     if (std::string refusal = destination_refusal(destination); !refusal.empty())
         return refusal;
     const std::string path(destination);
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string level = path.substr(0, slash);
-        if (!level.empty() && ::mkdir(level.c_str(), 0777) != 0 && errno != EEXIST)
-            return "Le répertoire de destination " + quoted(destination) + " ne peut pas être créé (" +
-                   error_text(errno) + ").";
-        if (slash == std::string::npos)
-            break;
-    }
+    if (const int error = make_directories(path, 0777); error != 0)
+        return "Le répertoire de destination " + quoted(destination) + " ne peut pas être créé (" + error_text(error) +
+               ").";
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
         return "Le répertoire de destination " + quoted(destination) + " n'est pas un dossier.";

@@ -10,6 +10,7 @@
 #include "net/internet_transfer.h"
 #include "net/text.h"
 #include "store/atomic_file.h"
+#include "store/directories.h"
 
 namespace m_qmr {
 namespace {
@@ -56,22 +57,6 @@ std::optional<std::string> folders_inside(std::string_view relative) {
     for (const auto folder : folders)
         tree.append(folder).append("/");
     return tree;
-}
-
-/// Creates every level of the absolute `directory` that names nothing yet,
-/// from the left, and appends each one made to `created`. False when a
-/// creation fails.
-bool make_directory_path(const std::string& directory, std::vector<std::string>& created) {
-    std::string level;
-    for (auto slash = directory.find('/', 1); slash != std::string::npos; slash = directory.find('/', slash + 1)) {
-        level.assign(directory, 0, slash);
-        if (exists(level))
-            continue;
-        if (::mkdir(level.c_str(), 0777) != 0)
-            return false;
-        created.push_back(level);
-    }
-    return true;
 }
 
 char ascii_lower(char c) {
@@ -186,10 +171,8 @@ bool ImageDownload::open(const ImagePlace& place) {
     // levels of the tree under it must be real folders, so that a link
     // planted there cannot lead the image out of the destination.
     std::string level = place.root;
-    if (!is_directory(level)) {
-        if (!make_directory_path(level, created_))
-            return fail();
-    }
+    if (!is_directory(level) && make_directories(level, 0777, &created_) != 0)
+        return fail();
     for (std::size_t start = 0; start < place.tree.size();) {
         const auto slash = place.tree.find('/', start);
         level.append(place.tree, start, slash + 1 - start);
