@@ -1,7 +1,6 @@
 #include "schedule/schedule_copies.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -10,6 +9,7 @@
 #include <unistd.h>
 
 #include "store/atomic_file.h"
+#include "store/error_text.h"
 
 namespace {
 
@@ -72,33 +72,24 @@ bool modified_before(const struct stat& a, const struct stat& b) {
 
 /// Copies the open file `source` into `target` through a temporary file named
 /// as those of planifs.txt's saves, so that an interrupted copy is cleaned up
-/// with them and never leaves a partial copy under a copy's name.
-int copy_into(int source, const std::string& path, const std::string& target) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    std::string temporary = folder + "." + path.substr(folder.size()) + ".XXXXXX";
-    // mkostemp creates the file 0600: the copy holds the passwords too.
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    bool written = ::lseek(source, 0, SEEK_SET) == 0;
+/// with them and never leaves a partial copy under a copy's name. Readable by
+/// its owner only: the copy holds the passwords too. "" or why it failed.
+std::string copy_into(int source, const std::string& path, const std::string& target) {
+    TemporaryFile copy;
+    if (std::string failure = copy.create(path, 0600); !failure.empty())
+        return failure;
+    if (::lseek(source, 0, SEEK_SET) != 0)
+        return error_text(errno);
     std::vector<char> buffer(chunk_size);
-    for (ssize_t got = 1; written && got > 0;) {
-        got = read_full(source, buffer.data(), buffer.size());
-        written = got >= 0 && write_all(fd, std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    for (;;) {
+        const ssize_t got = read_full(source, buffer.data(), buffer.size());
+        if (got < 0)
+            return error_text(errno);
+        // A refused write is told by commit().
+        if (got == 0 || !copy.write(std::string_view(buffer.data(), static_cast<std::size_t>(got))))
+            break;
     }
-    written = written && ::fsync(fd) == 0;
-    int error = errno;
-    if (::close(fd) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (written && ::rename(temporary.c_str(), target.c_str()) == 0)
-        return 0;
-    if (written)
-        error = errno;
-    ::unlink(temporary.c_str());
-    return error != 0 ? error : EIO;
+    return copy.commit(target, Durability::flush_to_disk);
 }
 
 } // namespace
@@ -107,11 +98,11 @@ std::string copy_name(const std::string& path, int index) {
     return path + ".bak" + (index == 0 ? "" : "-" + std::to_string(index));
 }
 
-int keep_copy(const std::string& path, std::string& copy_path) {
+std::string keep_copy(const std::string& path, std::string& copy_path) {
     const OpenFile source(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat source_status {};
     if (source.get() < 0 || ::fstat(source.get(), &source_status) != 0)
-        return errno;
+        return error_text(errno);
 
     std::string free_name;
     std::string oldest_name;
@@ -121,7 +112,7 @@ int keep_copy(const std::string& path, std::string& copy_path) {
         struct stat status {};
         if (::lstat(name.c_str(), &status) != 0) {
             if (errno != ENOENT)
-                return errno;
+                return error_text(errno);
             if (free_name.empty())
                 free_name = name;
             continue;
@@ -131,7 +122,7 @@ int keep_copy(const std::string& path, std::string& copy_path) {
             continue;
         if (status.st_size == source_status.st_size && same_bytes(source.get(), name)) {
             copy_path = name;
-            return 0;
+            return {};
         }
         if (oldest_name.empty() || modified_before(status, oldest)) {
             oldest_name = name;
@@ -140,9 +131,9 @@ int keep_copy(const std::string& path, std::string& copy_path) {
     }
     const std::string& target = free_name.empty() ? oldest_name : free_name;
     if (target.empty())
-        return EEXIST;
-    if (const int error = copy_into(source.get(), path, target); error != 0)
-        return error;
+        return "aucun nom de copie libre";
+    if (std::string failure = copy_into(source.get(), path, target); !failure.empty())
+        return failure;
     copy_path = target;
-    return 0;
+    return {};
 }

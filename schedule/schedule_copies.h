@@ -9,6 +9,6 @@ std::string copy_name(const std::string& path, int index);
 
 /// Keeps a copy of the file at `path` as it is now, streamed, readable by its owner only. An existing copy with
 /// the same bytes is enough; otherwise the first free copy name is taken, or, with all of them taken, the oldest
-/// copy is replaced. Sets `copy_path` and returns 0, or returns the errno of the failure; a failure leaves the
+/// copy is replaced. Sets `copy_path` and returns "", or returns why it failed, in French; a failure leaves the
 /// existing copies as they were.
-int keep_copy(const std::string& path, std::string& copy_path);
+std::string keep_copy(const std::string& path, std::string& copy_path);

@@ -19,11 +19,6 @@ std::string schedule_path(const std::string& data_folder) {
     return data_folder + "/" + schedule_file_name;
 }
 
-std::string reason(int error) {
-    // The only error of its own: every copy name is taken.
-    return error == EEXIST ? "aucun nom de copie libre" : error_text(error);
-}
-
 /// Reads the schedule file at `path`; true for a missing one, which is an
 /// empty schedule. False with errno set when it cannot be read.
 bool read_schedule_file(const std::string& path, ScheduleTable& table, std::vector<std::string>& repairs,
@@ -84,7 +79,7 @@ LoadReport load_schedule(const std::string& data_folder, ScheduleTable& table) {
         table.clear();
         report = LoadReport{};
         report.ok = false;
-        report.error = "Impossible de lire le fichier des planifications « " + path + " » : " + reason(errno) + ".";
+        report.error = "Impossible de lire le fichier des planifications « " + path + " » : " + error_text(errno) + ".";
     }
     return report;
 }
@@ -121,13 +116,13 @@ std::string save_schedule(const std::string& data_folder, const ScheduleTable& t
     ScheduleTable on_disk;
     std::vector<std::string> damage;
     if (!read_schedule_file(path, on_disk, damage, true)) {
-        return "Impossible de lire « " + path + " » avant de le remplacer (" + reason(errno) +
+        return "Impossible de lire « " + path + " » avant de le remplacer (" + error_text(errno) +
                ") : rien n'a été enregistré.";
     }
     if (!damage.empty()) {
         std::string copy_path;
-        if (const int error = keep_copy(path, copy_path); error != 0) {
-            return "Impossible de garder une copie de « " + path + " » avant de le remplacer (" + reason(error) +
+        if (const std::string failure = keep_copy(path, copy_path); !failure.empty()) {
+            return "Impossible de garder une copie de « " + path + " » avant de le remplacer (" + failure +
                    ") : rien n'a été enregistré.";
         }
         if (report)
