@@ -116,22 +116,27 @@ bool ImageCopier::start_fetch(Slot& slot) {
     return true;
 }
 
+bool ImageCopier::serve_fetches() {
+    std::vector<FetchDone> ended = transfer_.wait();
+    for (auto& done : ended) {
+        const auto entry = ticket_entry_.find(done.ticket);
+        if (entry == ticket_entry_.end())
+            continue;
+        Slot& owner = slots_[static_cast<std::size_t>(entry->second - slots_.front().number)];
+        owner.result = std::move(done.result);
+        owner.done = true;
+        ticket_entry_.erase(entry);
+    }
+    return !ended.empty();
+}
+
 bool ImageCopier::wait_for(Slot& slot) {
-    while (!slot.done) {
-        std::vector<FetchDone> ended = transfer_.wait();
-        if (ended.empty()) {
-            slot.result.error = "the fetch was lost";
-            slot.done = true;
-        }
-        for (auto& done : ended) {
-            const auto entry = ticket_entry_.find(done.ticket);
-            if (entry == ticket_entry_.end())
-                continue;
-            Slot& owner = slots_[static_cast<std::size_t>(entry->second - slots_.front().number)];
-            owner.result = std::move(done.result);
-            owner.done = true;
-            ticket_entry_.erase(entry);
-        }
+    while (!slot.done && serve_fetches()) {
+    }
+    if (!slot.done) {
+        slot.result.error = "the fetch was lost";
+        slot.done = true;
+        ticket_entry_.erase(slot.ticket);
     }
     // A fetch cancelled by the yield hook is no failure of the image.
     return !(*stop_requested_)();
@@ -145,6 +150,11 @@ std::optional<m_qmr::ImageCopy> ImageCopier::take_turn(Slot& slot) {
     const m_qmr::ImageTarget target = m_qmr::choose_target(*slot.place, job_.existing_policy);
     const bool needed = target.decision == m_qmr::ImageTarget::Decision::fetch;
     if (!slot.fetching && needed) {
+        // The fetches ahead may hold every place: one of them ends first.
+        while (ticket_entry_.size() >= static_cast<std::size_t>(max_fetches_in_flight) && serve_fetches()) {
+        }
+        if ((*stop_requested_)())
+            return std::nullopt;
         slot.target_path = target.path;
         if (!start_fetch(slot))
             return disk_failure;

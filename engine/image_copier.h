@@ -57,6 +57,9 @@ private:
     /// The file to fetch an entry for now, or nothing when its turn must come first.
     std::optional<std::string> path_to_fetch_ahead(const std::string& address, const Slot& slot) const;
     bool start_fetch(Slot& slot);
+    /// Serves the fetches in flight until some end, each result going to its
+    /// slot; false when none was in flight after all.
+    bool serve_fetches();
     bool wait_for(Slot& slot);
     /// The entry's outcome, or nothing when the run was stopped meanwhile.
     std::optional<m_qmr::ImageCopy> take_turn(Slot& slot);
