@@ -182,9 +182,10 @@ TEST_F(ImageStoreTest, NeverWritesThroughALinkNorLeavesTheFoldersOfAFailure) {
     fs::create_directory_symlink(outside_, dest_ + "/h");
     EXPECT_EQ(copy_image(transfer_, address, dest_, replace_existing, tree_layout).failure, CopyFailure::disk);
     EXPECT_EQ(files(), (Files{{"h", "-> " + outside_}}));
-    // An error page leaves neither a file nor the folders made for it.
+    // An error page leaves neither a file nor the folders made for it, the destination's included.
     reset({});
-    EXPECT_EQ(copy_image(transfer_, "http://h/sub/missing.jpg", dest_, 2, tree_layout).failure, CopyFailure::server);
+    EXPECT_EQ(copy_image(transfer_, "http://h/sub/missing.jpg", dest_ + "/new", 2, tree_layout).failure,
+              CopyFailure::server);
     EXPECT_EQ(files(), Files{});
 }
 
