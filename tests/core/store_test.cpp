@@ -1,4 +1,5 @@
 // The store layer: file-name filters, and images written under their destination.
+#include "store/destination.h"
 #include "store/file_name_filter.h"
 #include "store/image_store.h"
 
@@ -187,6 +188,26 @@ TEST_F(ImageStoreTest, NeverWritesThroughALinkNorLeavesTheFoldersOfAFailure) {
     EXPECT_EQ(copy_image(transfer_, "http://h/sub/missing.jpg", dest_ + "/new", 2, tree_layout).failure,
               CopyFailure::server);
     EXPECT_EQ(files(), Files{});
+}
+
+TEST_F(ImageStoreTest, ADestinationMadeForARunGoesWhenTheRunLeftItEmpty) {
+    // The destination under "dest" (which stays), what the run writes there, what is left.
+    const std::tuple<std::string, std::string, Files> cases[] = {
+        {"new/site/", "", {}},
+        {"new/site", "a.jpg", {{"new/site/a.jpg", "x"}}},
+        {"new/site", "../a.jpg", {{"new/a.jpg", "x"}}},
+    };
+    for (const auto& [folder, written, left] : cases) {
+        SCOPED_TRACE(folder + " " + written);
+        reset({});
+        {
+            const PreparedDestination made = prepare_destination(dest_ + "/" + folder);
+            EXPECT_EQ(made.refusal(), "");
+            if (!written.empty())
+                write_file(dest_ + "/" + folder + "/" + written, "x");
+        }
+        EXPECT_EQ(files(), left) << "the run is over";
+    }
 }
 
 } // namespace
