@@ -115,6 +115,11 @@ int run_extraction(const CommandLineContext& context, const std::string& title) 
         context.err << "quillmoor : " << refusal << '\n';
         return exit_status::failure;
     }
+    // Made now, so that what the run leaves empty goes when this returns, after
+    // a stop too. A destination that cannot be made or written stops nothing
+    // here: its images fail one by one as disk errors, which the exit status
+    // and the summary tell.
+    const m_qmr::PreparedDestination destination = m_qmr::prepare_destination(job.destination);
 
     const std::unique_ptr<InternetTransfer> transfer = context.make_transfer();
     StatusPrinter printer(context.out, context.out_is_terminal, context.stop_signal);

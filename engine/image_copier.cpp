@@ -81,7 +81,9 @@ void ImageCopier::plan_ahead(const AddressList& images) {
         slot.place = m_qmr::image_place(address, job_.destination, job_.layout);
         if (std::optional<std::string> path = path_to_fetch_ahead(address, slot)) {
             slot.target_path = std::move(*path);
-            start_fetch(slot);
+            // A destination gone since the run began is made by the entry
+            // whose turn it is, alone in it until that entry is decided.
+            start_fetch(slot, false);
         }
         ++planned_addresses_[address];
         slots_.push_back(std::move(slot));
@@ -100,12 +102,19 @@ std::optional<std::string> ImageCopier::path_to_fetch_ahead(const std::string& a
     // write its file, rather than be fetched for nothing.
     if (job_.existing_policy == leave_existing && fetched_paths_.contains(target.path))
         return std::nullopt;
+    // Nor is an image fetched whose folder an earlier fetch may yet take as
+    // its file's name: one fetch after the other, it would not be fetched.
+    const std::string directory = slot.place->directory();
+    for (auto slash = directory.find('/', slot.place->root.size()); slash != std::string::npos;
+         slash = directory.find('/', slash + 1))
+        if (fetched_paths_.contains(directory.substr(0, slash)))
+            return std::nullopt;
     return std::move(target.path);
 }
 
-bool ImageCopier::start_fetch(Slot& slot) {
+bool ImageCopier::start_fetch(Slot& slot, bool make_destination) {
     auto download = std::make_unique<m_qmr::ImageDownload>();
-    if (!download->open(*slot.place))
+    if (!download->open(*slot.place, make_destination))
         return false;
     slot.download = std::move(download);
     slot.ticket = transfer_.start({slot.place->address, slot.download.get()});
@@ -116,22 +125,27 @@ bool ImageCopier::start_fetch(Slot& slot) {
     return true;
 }
 
+bool ImageCopier::serve_fetches() {
+    std::vector<FetchDone> ended = transfer_.wait();
+    for (auto& done : ended) {
+        const auto entry = ticket_entry_.find(done.ticket);
+        if (entry == ticket_entry_.end())
+            continue;
+        Slot& owner = slots_[static_cast<std::size_t>(entry->second - slots_.front().number)];
+        owner.result = std::move(done.result);
+        owner.done = true;
+        ticket_entry_.erase(entry);
+    }
+    return !ended.empty();
+}
+
 bool ImageCopier::wait_for(Slot& slot) {
-    while (!slot.done) {
-        std::vector<FetchDone> ended = transfer_.wait();
-        if (ended.empty()) {
-            slot.result.error = "the fetch was lost";
-            slot.done = true;
-        }
-        for (auto& done : ended) {
-            const auto entry = ticket_entry_.find(done.ticket);
-            if (entry == ticket_entry_.end())
-                continue;
-            Slot& owner = slots_[static_cast<std::size_t>(entry->second - slots_.front().number)];
-            owner.result = std::move(done.result);
-            owner.done = true;
-            ticket_entry_.erase(entry);
-        }
+    while (!slot.done && serve_fetches()) {
+    }
+    if (!slot.done) {
+        slot.result.error = "the fetch was lost";
+        slot.done = true;
+        ticket_entry_.erase(slot.ticket);
     }
     // A fetch cancelled by the yield hook is no failure of the image.
     return !(*stop_requested_)();
@@ -145,8 +159,13 @@ std::optional<m_qmr::ImageCopy> ImageCopier::take_turn(Slot& slot) {
     const m_qmr::ImageTarget target = m_qmr::choose_target(*slot.place, job_.existing_policy);
     const bool needed = target.decision == m_qmr::ImageTarget::Decision::fetch;
     if (!slot.fetching && needed) {
+        // The fetches ahead may hold every place: one of them ends first.
+        while (ticket_entry_.size() >= static_cast<std::size_t>(max_fetches_in_flight) && serve_fetches()) {
+        }
+        if ((*stop_requested_)())
+            return std::nullopt;
         slot.target_path = target.path;
-        if (!start_fetch(slot))
+        if (!start_fetch(slot, true))
             return disk_failure;
     }
     if (slot.fetching && !wait_for(slot))

@@ -56,7 +56,12 @@ private:
     void plan_ahead(const AddressList& images);
     /// The file to fetch an entry for now, or nothing when its turn must come first.
     std::optional<std::string> path_to_fetch_ahead(const std::string& address, const Slot& slot) const;
-    bool start_fetch(Slot& slot);
+    /// Opens the slot's download (making the destination if it is missing
+    /// and `make_destination`) and starts its fetch; false when the disk refuses.
+    bool start_fetch(Slot& slot, bool make_destination);
+    /// Serves the fetches in flight until some end, each result going to its
+    /// slot; false when none was in flight after all.
+    bool serve_fetches();
     bool wait_for(Slot& slot);
     /// The entry's outcome, or nothing when the run was stopped meanwhile.
     std::optional<m_qmr::ImageCopy> take_turn(Slot& slot);

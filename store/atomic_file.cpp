@@ -108,9 +108,13 @@ std::string TemporaryFile::commit(const std::string& final_path, Durability dura
         discard();
         return describe("impossible d'écrire", final_path, error);
     }
-    path_.clear();
-    if (durability == Durability::flush_to_disk)
+    if (durability == Durability::flush_to_disk) {
+        // The new entry, and the removal of the temporary one when it stood elsewhere.
         flush_directory(directory_of(final_path));
+        if (directory_of(path_) != directory_of(final_path))
+            flush_directory(directory_of(path_));
+    }
+    path_.clear();
     return {};
 }
 

@@ -8,8 +8,9 @@
 enum class Durability { none, flush_to_disk };
 
 /// A file written under a temporary name in the directory of its final path,
-/// then renamed into place in one step, so that no reader ever sees a partial
-/// file under the final name and a failure leaves the old file whole. The
+/// or in a directory above it on the same file system, then renamed into place
+/// in one step, so that no reader ever sees a partial file under the final
+/// name and a failure leaves the old file whole. The
 /// temporary name starts with a dot, so that a file manager or a wildcard does
 /// not pick it up while it is written. Removed unless committed.
 class TemporaryFile {
@@ -28,8 +29,9 @@ public:
     bool write(std::string_view bytes);
 
     /// Flushes (as asked), closes and renames the file to `final_path`, which
-    /// must lie in the same directory as the path given to create(). Returns
-    /// "" on success; else the temporary file is gone and the reason returned.
+    /// must lie on the same file system as the path given to create(): in its
+    /// directory, or in one made under it since. Returns "" on success; else
+    /// the temporary file is gone and the reason returned.
     std::string commit(const std::string& final_path, Durability durability);
 
     /// Closes and removes the temporary file, if there is one.

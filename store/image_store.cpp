@@ -59,6 +59,37 @@ std::optional<std::string> folders_inside(std::string_view relative) {
     return tree;
 }
 
+/// Walks down the levels of `tree` under `root`. Every level there must be a
+/// real folder, checked with lstat so that a link planted in the tree cannot
+/// lead the image out of the destination. Without `made`, stops at the first
+/// level that is missing; with it, makes that level and those below, listing
+/// them. The deepest level reached, ending in "/"; nothing when a level is no
+/// real folder or cannot be made.
+std::optional<std::string> walk_tree(const std::string& root, const std::string& tree, std::vector<std::string>* made) {
+    std::string level = root;
+    for (std::size_t start = 0; start < tree.size();) {
+        const auto slash = tree.find('/', start);
+        const std::size_t reached = level.size();
+        level.append(tree, start, slash + 1 - start);
+        start = slash + 1;
+        // Without its final "/", which would make lstat follow a link.
+        const std::string entry = level.substr(0, level.size() - 1);
+        struct stat info;
+        if (::lstat(entry.c_str(), &info) == 0) {
+            if (!S_ISDIR(info.st_mode))
+                return std::nullopt;
+        } else if (!made) {
+            level.resize(reached);
+            break;
+        } else if (::mkdir(entry.c_str(), 0777) == 0) {
+            made->push_back(entry);
+        } else {
+            return std::nullopt;
+        }
+    }
+    return level;
+}
+
 char ascii_lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -165,31 +196,18 @@ ImageDownload::~ImageDownload() {
     abandon();
 }
 
-bool ImageDownload::open(const ImagePlace& place) {
+bool ImageDownload::open(const ImagePlace& place, bool make_destination) {
     abandon();
-    // The destination itself is the user's choice and may be a link; the
-    // levels of the tree under it must be real folders, so that a link
-    // planted there cannot lead the image out of the destination.
-    std::string level = place.root;
-    if (!is_directory(level) && make_directories(level, 0777, &created_) != 0)
+    root_ = place.root;
+    tree_ = place.tree;
+    // The destination itself is the user's choice and may be a link. It is
+    // made before a run; only when it went missing since is it made here.
+    if (!is_directory(root_) && (!make_destination || make_directories(root_, 0777, &created_) != 0))
         return fail();
-    for (std::size_t start = 0; start < place.tree.size();) {
-        const auto slash = place.tree.find('/', start);
-        level.append(place.tree, start, slash + 1 - start);
-        start = slash + 1;
-        // Without its final "/", which would make lstat follow a link.
-        const std::string entry = level.substr(0, level.size() - 1);
-        struct stat info;
-        if (::lstat(entry.c_str(), &info) == 0) {
-            if (!S_ISDIR(info.st_mode))
-                return fail();
-            continue;
-        }
-        if (::mkdir(level.c_str(), 0777) != 0)
-            return fail();
-        created_.push_back(level);
-    }
-    if (!file_.create(level + place.name, 0666).empty())
+    // No folder of the tree is made before the image is to be written: the
+    // body waits in the deepest level that is there already.
+    const std::optional<std::string> level = walk_tree(root_, tree_, nullptr);
+    if (!level || !file_.create(*level + place.name, 0666).empty())
         return fail();
     head_.clear();
     size_ = 0;
@@ -216,8 +234,12 @@ ImageCopy ImageDownload::finish(const FetchResult& fetched, const std::string& p
         abandon();
         return refused_by_server;
     }
-    // No fsync: an image is cheap to fetch again.
-    if (!file_.commit(path, Durability::none).empty()) {
+    // Made only now, one level at a time, so that an earlier image has
+    // decided whether a name is a file or a folder, and no folder stands empty
+    // for an image that failed. A rename into a folder made under the one
+    // that holds the body stays on its file system. No fsync: an image is
+    // cheap to fetch again.
+    if (!walk_tree(root_, tree_, &created_) || !file_.commit(path, Durability::none).empty()) {
         abandon();
         return disk_failure;
     }
@@ -227,8 +249,7 @@ ImageCopy ImageDownload::finish(const FetchResult& fetched, const std::string& p
 
 void ImageDownload::abandon() {
     file_.discard();
-    // The folders made for this image alone go with it; one that another
-    // image has used since is not empty, and stays.
+    // What was made for this image alone goes with it, deepest first.
     for (auto level = created_.rbegin(); level != created_.rend(); ++level)
         ::rmdir(level->c_str());
     created_.clear();

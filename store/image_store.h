@@ -60,10 +60,11 @@ struct ImageTarget {
 
 ImageTarget choose_target(const ImagePlace& place, int existing_policy);
 
-/// An image body on its way to disk: a temporary file in the image's folder,
-/// made with the folders it needs, with the first bytes kept aside for the
-/// error-page test. finish() renames it into place or drops it; whatever is
-/// not finished is dropped, with the folders made for it.
+/// An image body on its way to disk: a temporary file in the deepest level of
+/// the image's folder that is already there, with the first bytes kept aside
+/// for the error-page test. finish() makes the missing levels and renames it
+/// into place, or drops it; whatever is not finished is dropped, with the
+/// folders made for it.
 class ImageDownload final : public BodySink {
 public:
     ImageDownload() = default;
@@ -71,12 +72,14 @@ public:
     ImageDownload(const ImageDownload&) = delete;
     ImageDownload& operator=(const ImageDownload&) = delete;
 
-    /// Makes the missing folders of `place` and the temporary file; false
-    /// when the disk refuses, or a level of the tree is not a real folder.
-    bool open(const ImagePlace& place);
+    /// Makes the temporary file, and no folder of the tree; the destination
+    /// only when it is missing and `make_destination`. False when the disk
+    /// refuses, or a level of the tree is not a real folder.
+    bool open(const ImagePlace& place, bool make_destination = true);
     bool write(std::string_view bytes) override;
     /// Ends the download that `fetched` describes: written to `path` (in the
-    /// folder of the place opened), or refused and dropped.
+    /// folder of the place opened), with the folders it needs, or refused and
+    /// dropped.
     ImageCopy finish(const FetchResult& fetched, const std::string& path);
     /// Drops the temporary file and the folders made for it.
     void abandon();
@@ -88,7 +91,8 @@ private:
     std::string head_;
     std::size_t size_ = 0;
     bool failed_ = false;
-    std::vector<std::string> created_;
+    std::string root_, tree_;          ///< of the place opened
+    std::vector<std::string> created_; ///< folders made for this image, shallowest first
 };
 
 /// Downloads one image and writes it under `destination`: 1 written, 0 not

@@ -183,11 +183,13 @@ void f_qmr::Command6_Click() {
         return;
     set_commands_locked(true);
     // Refused or unwritable: said before anything is fetched, and the line is
-    // not stamped as if it had run.
-    const std::string refusal = m_qmr::prepare_destination(table_.line(number).field(field::destination));
-    if (!refusal.empty()) {
+    // not stamped as if it had run. Made for the run and left empty by it: gone
+    // again when this returns.
+    const m_qmr::PreparedDestination destination =
+        m_qmr::prepare_destination(table_.line(number).field(field::destination));
+    if (!destination.refusal().empty()) {
         set_commands_locked(false);
-        services_.prompter.error(this, QString::fromStdString(refusal));
+        services_.prompter.error(this, QString::fromStdString(destination.refusal()));
         return;
     }
     const RunOutcome outcome = traite_ligne_detail(number, RunMode::interactive);

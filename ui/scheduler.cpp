@@ -109,8 +109,10 @@ bool Scheduler::run_line(int number) {
     const std::string title = title_of(table.line(number));
     // Nobody is there to answer a message box: the line waits for the next
     // pass, and the user hears of it once.
-    const std::string refusal = m_qmr::prepare_destination(table.line(number).field(field::destination));
-    if (!refusal.empty()) {
+    // Made for the run and left empty by it: gone again when this returns.
+    const m_qmr::PreparedDestination destination =
+        m_qmr::prepare_destination(table.line(number).field(field::destination));
+    if (const std::string& refusal = destination.refusal(); !refusal.empty()) {
         if (first_time(title, refusal))
             host_.notify(QStringLiteral("« %1 » n'a pas pu démarrer : %2")
                              .arg(QString::fromStdString(title), QString::fromStdString(refusal)));

@@ -1,4 +1,5 @@
 // The store layer: file-name filters, and images written under their destination.
+#include "store/destination.h"
 #include "store/file_name_filter.h"
 #include "store/image_store.h"
 
@@ -182,10 +183,31 @@ TEST_F(ImageStoreTest, NeverWritesThroughALinkNorLeavesTheFoldersOfAFailure) {
     fs::create_directory_symlink(outside_, dest_ + "/h");
     EXPECT_EQ(copy_image(transfer_, address, dest_, replace_existing, tree_layout).failure, CopyFailure::disk);
     EXPECT_EQ(files(), (Files{{"h", "-> " + outside_}}));
-    // An error page leaves neither a file nor the folders made for it.
+    // An error page leaves neither a file nor the folders made for it, the destination's included.
     reset({});
-    EXPECT_EQ(copy_image(transfer_, "http://h/sub/missing.jpg", dest_, 2, tree_layout).failure, CopyFailure::server);
+    EXPECT_EQ(copy_image(transfer_, "http://h/sub/missing.jpg", dest_ + "/new", 2, tree_layout).failure,
+              CopyFailure::server);
     EXPECT_EQ(files(), Files{});
+}
+
+TEST_F(ImageStoreTest, ADestinationMadeForARunGoesWhenTheRunLeftItEmpty) {
+    // The destination under "dest" (which stays), what the run writes there, what is left.
+    const std::tuple<std::string, std::string, Files> cases[] = {
+        {"new/site/", "", {}},
+        {"new/site", "a.jpg", {{"new/site/a.jpg", "x"}}},
+        {"new/site", "../a.jpg", {{"new/a.jpg", "x"}}},
+    };
+    for (const auto& [folder, written, left] : cases) {
+        SCOPED_TRACE(folder + " " + written);
+        reset({});
+        {
+            const PreparedDestination made = prepare_destination(dest_ + "/" + folder);
+            EXPECT_EQ(made.refusal(), "");
+            if (!written.empty())
+                write_file(dest_ + "/" + folder + "/" + written, "x");
+        }
+        EXPECT_EQ(files(), left) << "the run is over";
+    }
 }
 
 } // namespace

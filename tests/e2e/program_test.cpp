@@ -214,6 +214,7 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
             EXPECT_EQ(read_file(destination + "/" + name), files.at("/" + name)) << name;
         }
         EXPECT_EQ(names, c.files);
+        EXPECT_EQ(fs::exists(home.file("mes images")), *c.files || c.setup == 'r') << "made for nothing";
         // Only the run's date and time changed, on its own line.
         EXPECT_EQ(read_file(schedule), schedule_text(lines, c.status == 130 ? -1 : 1));
     }

@@ -47,11 +47,12 @@ protected:
 
 TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnceNoQuestionIsOpen) {
     // R's destination is on a drive that is gone: a file stands where its
-    // folder was. D's image finds the disk full.
+    // folder was. D's image finds the disk full, and the folder made for it goes.
     write_file(home.file("débranché"), "");
-    ScheduleLine refused = due("R", "1", "r");
+    ScheduleLine refused = due("R", "1", "r"), full = due("D", "1", "d");
     refused.set_field(field::destination, home.file("débranché/images"));
-    open_with({due("A", "1", "a"), stored("B"), refused, due("D", "1", "d"), due("C", "2", "c")});
+    full.set_field(field::destination, home.file("d"));
+    open_with({due("A", "1", "a"), stored("B"), refused, full, due("C", "2", "c")});
     clock.step_minutes = 1;
     {
         FileSizeLimit disk_full(3'000);
@@ -76,6 +77,7 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnce
     EXPECT_EQ(stamp(5), "2007/05/14 10:05");
     EXPECT_EQ(planifs(), format_schedule(window->table()));
     EXPECT_EQ(list_directory(home.file("images")), std::vector<std::string>{"a.gif"});
+    EXPECT_FALSE(file_exists(home.file("d")));
     const std::vector<std::string> notices{
         "A : 1 image copiée",
         "« R » n'a pas pu démarrer : Le répertoire de destination « " + home.file("débranché/images") +
