@@ -509,6 +509,11 @@ std::vector<FetchDone> CurlTransfer::wait_for_some() {
     return impl_->wait_for_some();
 }
 
+void CurlTransfer::serve_in_passing() {
+    if (impl_->multi && !impl_->in_flight.empty())
+        impl_->serve();
+}
+
 void CurlTransfer::cancel_in_flight() {
     impl_->cancel_all("cancelled");
     impl_->collect_finished();

@@ -51,6 +51,7 @@ public:
                          const std::string& start_address) override;
     void set_yield_hook(YieldHook hook) override;
     FetchTicket start(FetchRequest request) override;
+    void serve_in_passing() override;
 
 protected:
     std::vector<FetchDone> wait_for_some() override;
