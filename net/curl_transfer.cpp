@@ -20,6 +20,11 @@ using Clock = std::chrono::steady_clock;
 // Anything longer than this between two yields would make the window feel stuck.
 constexpr int kPollSliceMs = 50;
 
+// The most time charged to the fetches at one accounting: a longer gap is
+// time when nobody drove them (a suspended machine, long work between
+// waits), not time the link gave them.
+constexpr Clock::duration kMostChargedAtOnce = std::chrono::milliseconds(250);
+
 // A page larger than this is rare enough to be given the room for its whole
 // limit when it grows past it.
 constexpr std::size_t large_page = 1u << 20;
@@ -52,10 +57,19 @@ struct CurlTransfer::Impl {
         BodySink* sink = nullptr; ///< images; pages go to `result.body`
         std::size_t received = 0;
         int redirects = 0;
-        Clock::time_point deadline;
+        bool sent = false; ///< the current hop is in the multi handle, at work
+        bool finished = false;
+        /// The link's time given to this fetch so far, its redirects included.
+        Clock::duration charged{};
+        /// Body bytes of every hop, the redirects' included, and where the
+        /// low-speed window began: at that charged time, with that many bytes.
+        std::size_t bytes_seen = 0;
+        Clock::duration window_began{};
+        std::size_t bytes_at_window = 0;
+        /// The wall-clock backstop of the whole fetch.
+        Clock::time_point backstop;
         Abort abort = Abort::none;
         char error_buffer[CURL_ERROR_SIZE] = {};
-        bool finished = false;
         FetchResult result;
     };
 
@@ -64,6 +78,8 @@ struct CurlTransfer::Impl {
     CURLM* multi = nullptr;
     FetchTicket last_ticket = 0;
     std::map<FetchTicket, std::unique_ptr<Request>> in_flight;
+    int sent_count = 0; // requests in flight whose hop is at work
+    Clock::time_point last_accounting = Clock::now();
     std::vector<CURL*> idle_handles;
     // Handles that offered credentials: libcurl remembers a scheme that worked
     // and would send it unasked on the next request, so they are reset before
@@ -107,6 +123,7 @@ struct CurlTransfer::Impl {
     static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
         auto* request = static_cast<Request*>(user);
         const std::size_t n = size * count;
+        request->bytes_seen += n;
         // A redirect's own body is of no interest; the final answer's is.
         long status = 0;
         curl_easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &status);
@@ -150,14 +167,14 @@ struct CurlTransfer::Impl {
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connect_timeout.count()));
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, settings.low_speed_bytes);
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings.low_speed_time.count()));
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         // Most images arrive in one read instead of a dozen.
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
-        // Over HTTP/2, wait for the connection in use rather than open another.
-        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+        // No CURLOPT_PIPEWAIT: over HTTP/1.1 it keeps every fetch but the
+        // first waiting until a connection is released. A server that speaks
+        // HTTP/2 may get a connection for each of the first fetches; the
+        // fetches after them share those.
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::on_body);
         if (!ca_pem.empty()) {
             curl_blob blob{const_cast<char*>(ca_pem.data()), ca_pem.size(), CURL_BLOB_COPY};
@@ -226,10 +243,16 @@ struct CurlTransfer::Impl {
     /// Sends the request for the hop in `request.address`; false when libcurl
     /// refuses it, and the request is then finished.
     bool send(Request& request) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(request.deadline - Clock::now());
-        if (left.count() <= 0)
-            return finish_with_error(request,
-                                     "no answer within " + std::to_string(settings.total_timeout.count()) + " ms");
+        // The time limits are kept by account(), on the share of the link
+        // each fetch is given. libcurl's own limit is only a backstop, long
+        // enough never to act first, so that no fault of that accounting can
+        // hold a run for ever: the whole limit for each of the fetches that
+        // may share the link, and a connection's time.
+        if (request.redirects == 0)
+            request.backstop = Clock::now() + settings.total_timeout * max_fetches_in_flight + settings.connect_timeout;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(request.backstop - Clock::now());
+        if (request.charged >= settings.total_timeout || left.count() <= 0)
+            return finish_with_error(request, timed_out_text());
         CURL* easy = request.easy;
         request.abort = Abort::none;
         request.error_buffer[0] = '\0';
@@ -249,7 +272,72 @@ struct CurlTransfer::Impl {
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, request.sink ? nullptr : "");
         if (curl_multi_add_handle(multi, easy) != CURLM_OK)
             return finish_with_error(request, "the transfer could not be started");
+        request.sent = true;
+        ++sent_count;
         return true;
+    }
+
+    /// Takes the hop out of the multi handle. An unfinished one loses its
+    /// connection, which is never used again half-read.
+    void take_out(Request& request) {
+        if (!request.sent)
+            return;
+        curl_multi_remove_handle(multi, request.easy);
+        request.sent = false;
+        --sent_count;
+    }
+
+    std::string timed_out_text() const {
+        return "timed out: no whole answer within " + std::to_string(settings.total_timeout.count()) + " ms";
+    }
+
+    /// Charges the time since the last accounting to the fetches at work, a
+    /// share each, and stops those past a limit. Alone, a fetch is charged the
+    /// time as it passes; six at work over one link are charged a sixth each.
+    void account() {
+        const Clock::time_point now = Clock::now();
+        const Clock::duration elapsed = std::min(now - last_accounting, kMostChargedAtOnce);
+        last_accounting = now;
+        if (sent_count == 0)
+            return;
+        const Clock::duration share = elapsed / sent_count;
+        const auto least_in_window = static_cast<std::size_t>(std::max(0L, settings.low_speed_bytes)) *
+                                     static_cast<std::size_t>(settings.low_speed_time.count());
+        for (auto& [ticket, request] : in_flight) {
+            if (!request->sent)
+                continue;
+            request->charged += share;
+            if (request->charged >= settings.total_timeout) {
+                stop(*request, timed_out_text());
+            } else if (request->charged - request->window_began >= settings.low_speed_time) {
+                if (request->bytes_seen - request->bytes_at_window < least_in_window) {
+                    stop(*request, "too slow: fewer than " + std::to_string(settings.low_speed_bytes) +
+                                       " bytes a second over " + std::to_string(settings.low_speed_time.count()) +
+                                       " s");
+                    continue;
+                }
+                request->window_began = request->charged;
+                request->bytes_at_window = request->bytes_seen;
+            }
+        }
+    }
+
+    void stop(Request& request, std::string why) {
+        take_out(request);
+        finish_with_error(request, std::move(why));
+    }
+
+    /// Sends the fetches started while max_fetches_in_flight were at work, in
+    /// the order they were started. With no more at work than connections
+    /// allowed, none waits inside libcurl for a connection, where it would
+    /// be charged for the wait.
+    void send_waiting() {
+        for (auto& [ticket, request] : in_flight) {
+            if (sent_count >= max_fetches_in_flight)
+                return;
+            if (!request->sent && !request->finished)
+                send(*request);
+        }
     }
 
     bool finish_with_error(Request& request, std::string why) {
@@ -282,7 +370,7 @@ struct CurlTransfer::Impl {
     /// server redirected it. Redirects are followed here rather than by
     /// libcurl so that credentials are decided again for every hop.
     void hop_done(Request& request, CURLcode code) {
-        curl_multi_remove_handle(multi, request.easy);
+        take_out(request);
         if (code != CURLE_OK) {
             finish_with_error(request, error_text(request, code));
             return;
@@ -312,11 +400,13 @@ struct CurlTransfer::Impl {
         request->address = std::move(fetch.address);
         request->sink = fetch.sink;
         request->limit = fetch.sink ? settings.max_image_bytes : settings.max_text_bytes;
-        request->deadline = Clock::now() + settings.total_timeout;
         request->easy = multi ? take_handle() : nullptr;
+        // The time before a fetch is at work is nobody's.
+        if (sent_count == 0)
+            last_accounting = Clock::now();
         if (!request->easy)
             finish_with_error(*request, "the transfer could not be initialised");
-        else
+        else if (sent_count < max_fetches_in_flight)
             send(*request);
         const FetchTicket ticket = request->ticket;
         in_flight.emplace(ticket, std::move(request));
@@ -342,6 +432,28 @@ struct CurlTransfer::Impl {
         return ended;
     }
 
+    /// Moves the transfers on without waiting: ended hops are followed or
+    /// finished, the time is charged, and waiting fetches are sent. The
+    /// finished requests stay in the flight for collect_finished(). False
+    /// when libcurl refuses to work, as it does when called from one of its
+    /// own callbacks; nothing is changed then.
+    bool serve() {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK)
+            return false;
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+            if (message->msg != CURLMSG_DONE)
+                continue;
+            void* owner = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &owner);
+            hop_done(*static_cast<Request*>(owner), message->data.result);
+        }
+        account();
+        send_waiting();
+        return true;
+    }
+
     /// Serves the transfers in slices of at most 50 ms, yielding between
     /// them, until some have ended. A false from the yield hook cancels all.
     std::vector<FetchDone> wait_for_some() {
@@ -349,18 +461,9 @@ struct CurlTransfer::Impl {
             std::vector<FetchDone> ended = collect_finished();
             if (!ended.empty() || in_flight.empty())
                 return ended;
-            int running = 0;
-            if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            if (!serve()) {
                 cancel_all("the transfer failed");
                 continue;
-            }
-            int queued = 0;
-            while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-                if (message->msg != CURLMSG_DONE)
-                    continue;
-                void* owner = nullptr;
-                curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &owner);
-                hop_done(*static_cast<Request*>(owner), message->data.result);
             }
             if (std::any_of(in_flight.begin(), in_flight.end(), [](const auto& r) { return r.second->finished; }))
                 continue;
@@ -374,10 +477,8 @@ struct CurlTransfer::Impl {
         for (auto& [ticket, request] : in_flight) {
             if (request->finished)
                 continue;
-            // Removing an unfinished handle closes its connection.
-            curl_multi_remove_handle(multi, request->easy);
             request->abort = Abort::cancelled;
-            finish_with_error(*request, why);
+            stop(*request, why);
         }
     }
 };
@@ -406,6 +507,11 @@ FetchTicket CurlTransfer::start(FetchRequest request) {
 
 std::vector<FetchDone> CurlTransfer::wait_for_some() {
     return impl_->wait_for_some();
+}
+
+void CurlTransfer::serve_in_passing() {
+    if (impl_->multi && !impl_->in_flight.empty())
+        impl_->serve();
 }
 
 void CurlTransfer::cancel_in_flight() {

@@ -72,6 +72,13 @@ public:
     /// Starts a fetch, which goes on while wait() runs.
     virtual FetchTicket start(FetchRequest request) = 0;
 
+    /// Serves the fetches in flight without waiting or yielding, for an owner
+    /// whose own event loop runs while the run's wait is suspended (a message
+    /// box open from a yield). The fetches that end are left for the next
+    /// wait(). Safe at any time: with nothing in flight, or from the yield
+    /// hook, where it only does early what the wait does next.
+    virtual void serve_in_passing() = 0;
+
     /// Serves the fetches in flight, yielding between short waits, until at
     /// least one has ended, and returns those that have. Empty when none is in
     /// flight.

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "store/atomic_file.h"
@@ -51,6 +52,9 @@ f_qmr::f_qmr(WindowServices services, ScheduleTable table, QWidget* parent)
     reinit();
 
     scheduler_ = new Scheduler(*this, services_.clock, this);
+    transfer_timer_ = new QTimer(this);
+    transfer_timer_->setInterval(50);
+    connect(transfer_timer_, &QTimer::timeout, this, [this] { services_.transfer.serve_in_passing(); });
     connect_tray();
 }
 

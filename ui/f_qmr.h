@@ -20,6 +20,7 @@ class InternetTransfer;
 class Prompter;
 class QAction;
 class QMenu;
+class QTimer;
 class ScheduleGrid;
 class TrayHost;
 class f_help;
@@ -167,6 +168,9 @@ private:
     ScheduleGrid* grid_ = nullptr;
     QPointer<f_help> help_;
     Scheduler* scheduler_ = nullptr;
+    /// Moves the transfers on while a run is in progress, for the times when
+    /// the run's wait is suspended under a message box's own loop.
+    QTimer* transfer_timer_ = nullptr;
     QAction* m_tache = nullptr;
     QAction* m_quitter = nullptr;
     QAction* m_reinit = nullptr;

@@ -7,6 +7,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include "net/text.h"
 #include "schedule/clock.h"
@@ -159,7 +160,13 @@ RunOutcome f_qmr::traite_ligne_detail(int numligne, RunMode mode) {
         return RunOutcome::already_running;
     if (numligne < 1 || numligne > table_.line_count())
         return RunOutcome::completed;
-    return run_.run(job_from_line(table_.line(numligne)), mode);
+    // A message box opened from one of the run's yields holds the run's wait
+    // until it is answered; the servers would drop connections left unread
+    // meanwhile.
+    transfer_timer_->start();
+    const RunOutcome outcome = run_.run(job_from_line(table_.line(numligne)), mode);
+    transfer_timer_->stop();
+    return outcome;
 }
 
 RunOutcome f_qmr::run_scheduled(int number, RunCounters& counters) {

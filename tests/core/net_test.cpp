@@ -2,6 +2,7 @@
 #include "net/address.h"
 #include "net/curl_transfer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -121,6 +122,22 @@ protected:
                 return gate || sink.write("d", 1);
             });
         });
+        // Answers nothing, not even a header, until the gate opens.
+        site.server().Get("/mute", [this](const auto&, auto&) {
+            while (!gate)
+                std::this_thread::sleep_for(5ms);
+        });
+        // 200 000 bytes in pieces of 2 000, which every answer of /paced takes its turn to send from one budget
+        // of 60 000 bytes a second in all: the answers share one slow link.
+        site.server().Get("/paced", [this](const auto&, auto& r) {
+            r.set_content_provider(200'000, "-", [this](std::size_t, std::size_t, httplib::DataSink& sink) {
+                std::unique_lock lock(mutex);
+                const auto turn = link_free = std::max(link_free, std::chrono::steady_clock::now()) + 33'333us;
+                lock.unlock();
+                std::this_thread::sleep_until(turn);
+                return sink.write(std::string(2'000, 'p').data(), 2'000);
+            });
+        });
         // /basic and /digest answer "secret" to ann:s3cret (the digest itself being libcurl's work) and count
         // the requests that bring any credentials.
         for (auto [host, authorized] :
@@ -148,6 +165,7 @@ protected:
     std::atomic<int> authorized_at_site = 0, authorized_at_other = 0;
     std::mutex mutex;
     std::set<int> ports;
+    std::chrono::steady_clock::time_point link_free;
     TestServer site, other;
     CurlTransfer transfer{{.low_speed_bytes = 1,
                            .low_speed_time = 1s,
@@ -175,6 +193,7 @@ TEST_F(CurlTransferTest, ReturnsWholeAnswersOnly) {
              Case{"/drip/0", true, 0, "larger"},                      // endless
              Case{"/cut", true, 0, "partial"},                        // cut short
              Case{"/drip/5000", false, 0, "too slow"},                // stalls
+             Case{"/mute", false, 0, "too slow"},                     // not even a header
              Case{"/drip/200", true, 0, "timed out"},                 // fast enough, but never done
              Case{"/hop/0/my pic/é.gif?a=%41", false, 200, "/hop/0/my%20pic/%C3%A9.gif?a=%41 gzip"},
          }) {
@@ -229,6 +248,19 @@ TEST_F(CurlTransferTest, RunsSixFetchesAtOnceAtMostOverKeptConnections) {
     const std::lock_guard lock(mutex);
     EXPECT_LE(ports.size(), static_cast<std::size_t>(max_fetches_in_flight));
     EXPECT_GE(ports.size(), 2u);
+}
+
+// Six images over one slow link, each needing five times the overall limit
+// when the link is shared: each fetch is charged only its share of the time.
+TEST_F(CurlTransferTest, FetchesSharingTheLinkShareItsTime) {
+    CurlTransfer shared({.total_timeout = 4s, .extra_ca_file = {}});
+    std::vector<StringSink> sinks(max_fetches_in_flight);
+    for (StringSink& sink : sinks)
+        shared.start({site.url("/paced"), &sink});
+    while (!shared.wait().empty()) {
+    }
+    for (const StringSink& sink : sinks)
+        EXPECT_EQ(sink.body.size(), 200'000u);
 }
 
 TEST_F(CurlTransferTest, YieldsWhileWaitingAndCancelsAtOnce) {

@@ -32,6 +32,8 @@ public:
     }
     void set_yield_hook(YieldHook hook) override { hook_ = std::move(hook); }
 
+    void serve_in_passing() override {} // its fetches end only in wait()
+
     FetchTicket start(FetchRequest request) override {
         (request.sink ? images_fetched : pages_fetched).push_back(request.address);
         held_.push_back({++last_ticket_, std::move(request)});

@@ -49,6 +49,20 @@ TEST_F(Run, ExtraireMaintenantKeepsTheWindowAliveSkipsAPassCountsWritesTheImages
     EXPECT_TRUE(prompter.shown.empty());
 }
 
+TEST_F(Run, AMessageBoxOpenDuringARunLeavesTheTransfersGoingOn) {
+    ScheduleLine line = window->table().line(1);
+    line.set_field(field::start_address, site.url("e"));
+    open_with({line});
+    select(1);
+    // "A propos" opens once the image has begun, and stays open five seconds.
+    prompter.while_open = [] { QTest::qWait(5000); };
+    QTimer::singleShot(500, window.get(),
+                       [this] { window->findChild<QAction*>(QStringLiteral("m_apropos"))->trigger(); });
+    click(grid->Command6);
+    EXPECT_EQ(prompter.take_texts(), std::vector<std::string>{"Quillmoor v2.0"});
+    EXPECT_EQ(list_directory(images), std::vector<std::string>{"e.gif"});
+}
+
 TEST_F(Run, ARefusedDestinationIsNamedAndNothingRunsOrIsStamped) {
     ScheduleLine line = window->table().line(1);
     line.set_field(field::destination, "C:\\Images");

@@ -107,12 +107,22 @@ public:
 };
 
 /// A site on 127.0.0.1 whose page /NAME/ shows an image for each letter of
-/// NAME: a.gif and b.gif of 2 000 bytes, d.gif of 5 000, the others missing.
-/// Set `stall` to hold back the pages ('p'), a.gif ('i'), or a.gif after half
-/// its bytes ('h'), until release() or two seconds have passed.
+/// NAME: a.gif and b.gif of 2 000 bytes, d.gif of 5 000, e.gif of 32 MB sent
+/// over three seconds, the others missing. Set `stall` to hold back the pages
+/// ('p'), a.gif ('i'), or a.gif after half its bytes ('h'), until release()
+/// or two seconds have passed. Like a real server, it drops a client that
+/// stops reading for a second.
 class Site {
 public:
     Site() {
+        server.server().set_write_timeout(1, 0);
+        server.server().Get(R"(/\w+/e\.gif)", [](const auto&, auto& response) {
+            response.set_content_provider(32u << 20, "image/gif", [](std::size_t offset, std::size_t, auto& sink) {
+                const std::string piece = (offset == 0 ? "GIF89a" : "eeeeee") + std::string((1u << 20) - 6, 'e');
+                std::this_thread::sleep_for(std::chrono::milliseconds(3000 / 32));
+                return sink.write(piece.data(), piece.size());
+            });
+        });
         server.server().Get(R"(/(\w+)/)", [this](const auto& request, auto& response) { page(request, response); });
         server.server().Get(R"(/\w+/([abd])\.gif)", [this](const auto& request, auto& response) {
             const char letter = request.matches[1].str()[0];
