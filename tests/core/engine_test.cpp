@@ -259,8 +259,9 @@ TEST_F(ExtractionRunTest, AnswersInAnyOrderGiveWhatOneFetchAfterTheOtherGives) {
 TEST_F(ExtractionRunTest, DuringARunAnotherIsRefusedAndAStopEndsItBeforeItsNextFetch) {
     std::string page = link("p.html");
     for (int i = 0; i < 20; ++i) {
-        page += img("d" + std::to_string(i) + "/i.gif");
-        transfer.serve("http://site/d" + std::to_string(i) + "/i.gif", image);
+        const std::string folder = 'd' + std::to_string(i);
+        page += img(folder + "/i.gif");
+        transfer.serve("http://site/" + folder + "/i.gif", image);
     }
     transfer.serve("http://site/", page);
     transfer.newest_first = true;
