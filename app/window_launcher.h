@@ -8,7 +8,9 @@
 /// that folder itself (the build tree), then ../libexec/quillmoor/ (installed).
 inline constexpr const char* window_program_name = "quillmoor-window";
 
-/// The path of the window program, or "" when there is none.
+/// The path of the window program, or "" when there is none. Only an absolute
+/// `program_folder` is searched: a program found through the current folder
+/// could be anybody's.
 std::string find_window_program(const std::string& program_folder);
 
 /// Replaces this process with the window program, keeping this program's

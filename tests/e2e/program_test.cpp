@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <thread>
 
+#include "app/window_launcher.h"
 #include "program.h"
 #include "support/test_server.h"
 
@@ -273,6 +274,23 @@ TEST(Window, OfTwoStartedAtOnceOneSaysSoTheOtherWaitsForTheLockAndRunWillNotWrit
     EXPECT_NE(err.find("une autre instance de Quillmoor"), std::string::npos) << err;
     EXPECT_EQ(read_file(folder + "planifs.txt"), planifs);
     EXPECT_FALSE(fs::exists(root.file("images")));
+}
+
+// Without a folder of its own, the program never runs a window found through the current folder.
+TEST(Window, NeverLookedForThroughTheCurrentFolder) {
+    const TempDir here;
+    for (const std::string& folder : {here.path(), here.file("sub")}) {
+        fs::create_directories(folder);
+        fs::copy_file(QUILLMOOR_BINARY, folder + "/" + window_program_name);
+    }
+    const fs::path previous = fs::current_path();
+    fs::current_path(here.path());
+    const std::string found[] = {find_window_program(""), find_window_program("sub/"),
+                                 find_window_program(here.path() + "/")};
+    fs::current_path(previous);
+    EXPECT_EQ(found[0], "");
+    EXPECT_EQ(found[1], "");
+    EXPECT_EQ(found[2], here.file(window_program_name));
 }
 
 } // namespace
