@@ -9,8 +9,9 @@
 
 namespace {
 
-// Where the window program is installed, seen from the installed quillmoor's folder.
+// The installed layout, as seen from each of the two programs' folders.
 constexpr std::string_view installed_window_folder = "libexec/quillmoor/";
+constexpr std::string_view installed_launcher_folder = "bin/";
 
 } // namespace
 
@@ -23,6 +24,18 @@ std::string find_window_program(const std::string& program_folder) {
             return candidate;
     }
     return {};
+}
+
+std::string launcher_folder(const std::string& window_folder) {
+    // Worked out from the window program's own place rather than handed over
+    // by quillmoor: however the window is started, it then finds the same
+    // folder, and neither an argument nor the environment can send it to
+    // another one.
+    const std::string installed = '/' + std::string(installed_window_folder);
+    if (window_folder.ends_with(installed))
+        return window_folder.substr(0, window_folder.size() - installed.size() + 1) +
+               std::string(installed_launcher_folder);
+    return window_folder;
 }
 
 int open_window(const std::string& program_folder, const char* program_name) {

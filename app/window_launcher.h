@@ -13,6 +13,11 @@ inline constexpr const char* window_program_name = "quillmoor-window";
 /// could be anybody's.
 std::string find_window_program(const std::string& program_folder);
 
+/// The folder of `quillmoor` seen from the window program's folder: the same
+/// folder in the build tree, "bin/" beside "libexec/quillmoor/" once installed.
+/// The window keeps its data beside `quillmoor`, where `quillmoor --run` does.
+std::string launcher_folder(const std::string& window_folder);
+
 /// Replaces this process with the window program, keeping this program's
 /// name and environment. Returns only when that cannot be done, after saying
 /// why on standard error; the exit status to end with.

@@ -11,6 +11,7 @@
 #include "app/headless_runner.h"
 #include "app/instance_lock.h"
 #include "app/stop_signal_watch.h"
+#include "app/window_launcher.h"
 #include "net/curl_transfer.h"
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
@@ -78,7 +79,11 @@ int run_window(int& argc, char** argv) {
     });
     const auto end_with = [&stopped](int status) { return stopped ? exit_status::ok : status; };
 
-    const DataFolder folder = choose_data_folder(current_data_folder_sources());
+    // Beside quillmoor, not beside this program, when the data must go
+    // beside the program: quillmoor --run looks there.
+    DataFolderSources sources = current_data_folder_sources();
+    sources.program_folder = launcher_folder(sources.program_folder);
+    const DataFolder folder = choose_data_folder(sources);
     if (folder.path.empty()) {
         prompter.error(nullptr, QString::fromStdString(folder.error));
         return end_with(exit_status::failure);
