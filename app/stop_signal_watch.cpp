@@ -23,11 +23,26 @@ void on_signal(int signal_number) {
     errno = saved_errno;
 }
 
+/// Blocks (SIG_BLOCK) or unblocks (SIG_UNBLOCK) the signals `numbers` in this thread.
+void change_mask(int how, const auto& numbers) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal_number : numbers)
+        sigaddset(&set, signal_number);
+    ::pthread_sigmask(how, &set, nullptr);
+}
+
 } // namespace
 
+void StopSignalWatch::hold_signals() {
+    change_mask(SIG_BLOCK, watched_signals);
+}
+
 StopSignalWatch::StopSignalWatch(std::function<void()> on_stop) {
-    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        change_mask(SIG_UNBLOCK, watched_signals);
         return;
+    }
     write_end = pipe_[1];
     notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, on_stop = std::move(on_stop)] {
@@ -42,6 +57,8 @@ StopSignalWatch::StopSignalWatch(std::function<void()> on_stop) {
     action.sa_flags = SA_RESTART | SA_RESETHAND;
     for (std::size_t i = 0; i < watched_signals.size(); ++i)
         ::sigaction(watched_signals[i], &action, &previous_[i]);
+    // A signal held since start-up comes now, to on_signal.
+    change_mask(SIG_UNBLOCK, watched_signals);
 }
 
 StopSignalWatch::~StopSignalWatch() {

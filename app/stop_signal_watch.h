@@ -13,6 +13,11 @@ class QSocketNotifier;
 /// second signal, if the program has not ended by then, ends it at once.
 class StopSignalWatch {
 public:
+    /// Blocks the watched signals until a watch is made, which unblocks them:
+    /// one that comes while the program starts then waits for the watch
+    /// instead of killing the program. Call before any thread is started.
+    static void hold_signals();
+
     explicit StopSignalWatch(std::function<void()> on_stop);
     /// Puts the default handlers back.
     ~StopSignalWatch();

@@ -8,8 +8,15 @@
 /// that folder itself (the build tree), then ../libexec/quillmoor/ (installed).
 inline constexpr const char* window_program_name = "quillmoor-window";
 
-/// The path of the window program, or "" when there is none.
+/// The path of the window program, or "" when there is none. Only an absolute
+/// `program_folder` is searched: a program found through the current folder
+/// could be anybody's.
 std::string find_window_program(const std::string& program_folder);
+
+/// The folder of `quillmoor` seen from the window program's folder: the same
+/// folder in the build tree, "bin/" beside "libexec/quillmoor/" once installed.
+/// The window keeps its data beside `quillmoor`, where `quillmoor --run` does.
+std::string launcher_folder(const std::string& window_folder);
 
 /// Replaces this process with the window program, keeping this program's
 /// name and environment. Returns only when that cannot be done, after saying

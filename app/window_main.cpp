@@ -11,6 +11,7 @@
 #include "app/headless_runner.h"
 #include "app/instance_lock.h"
 #include "app/stop_signal_watch.h"
+#include "app/window_launcher.h"
 #include "net/curl_transfer.h"
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
@@ -47,6 +48,9 @@ int take_lock(InstanceLock& lock, const std::string& folder, Prompter& prompter)
 } // namespace
 
 int run_window(int& argc, char** argv) {
+    // Qt's threads, started from here on, inherit this: the signals can only
+    // come to the watch below, on this thread.
+    StopSignalWatch::hold_signals();
     // Without a display Qt would abort; say what to do instead.
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
         std::cerr << "quillmoor : aucun affichage pour ouvrir la fenêtre (ni DISPLAY ni WAYLAND_DISPLAY) ; "
@@ -60,19 +64,29 @@ int run_window(int& argc, char** argv) {
     QApplication::setWindowIcon(app_icon());
     MessageBoxPrompter prompter;
 
-    // Asked to stop before the window exists (waiting for the lock): leave.
+    // Asked to stop before the window exists: the box open then (a warning,
+    // the wait for the lock) is ended, and the program ends as it does once
+    // the window is up, with status 0 and no other question.
     f_qmr* window = nullptr;
-    const StopSignalWatch stop_signals([&window] {
-        if (window)
+    bool stopped = false;
+    const StopSignalWatch stop_signals([&] {
+        if (window) {
             window->close_without_asking();
-        else
-            QCoreApplication::exit(exit_status::failure);
+        } else {
+            stopped = true;
+            QCoreApplication::exit(exit_status::ok);
+        }
     });
+    const auto end_with = [&stopped](int status) { return stopped ? exit_status::ok : status; };
 
-    const DataFolder folder = choose_data_folder(current_data_folder_sources());
+    // Beside quillmoor, not beside this program, when the data must go
+    // beside the program: quillmoor --run looks there.
+    DataFolderSources sources = current_data_folder_sources();
+    sources.program_folder = launcher_folder(sources.program_folder);
+    const DataFolder folder = choose_data_folder(sources);
     if (folder.path.empty()) {
         prompter.error(nullptr, QString::fromStdString(folder.error));
-        return exit_status::failure;
+        return end_with(exit_status::failure);
     }
     // One window per user and data folder: a second start brings the first
     // one to the front instead of opening a window that would rewrite the same
@@ -87,12 +101,14 @@ int run_window(int& argc, char** argv) {
     if (!folder.warning.empty())
         prompter.ask(nullptr, PromptIcon::exclamation, QStringLiteral("Quillmoor"),
                      QString::fromStdString(folder.warning), {PromptButton::ok});
+    if (stopped)
+        return exit_status::ok;
 
     // Held for the window's whole life, so that `quillmoor --run` never
     // rewrites planifs.txt under it.
     InstanceLock lock;
-    if (const int status = take_lock(lock, folder.path, prompter); status >= 0)
-        return status;
+    if (const int status = take_lock(lock, folder.path, prompter); status >= 0 || stopped)
+        return end_with(status);
     remove_leftover_save_files(folder.path);
 
     // A file that cannot be read leaves the window empty, and refusing to

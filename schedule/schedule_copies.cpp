@@ -95,7 +95,10 @@ std::string copy_into(int source, const std::string& path, const std::string& ta
 } // namespace
 
 std::string copy_name(const std::string& path, int index) {
-    return path + ".bak" + (index == 0 ? "" : "-" + std::to_string(index));
+    std::string name = path + ".bak";
+    if (index != 0)
+        name += '-' + std::to_string(index);
+    return name;
 }
 
 std::string keep_copy(const std::string& path, std::string& copy_path) {

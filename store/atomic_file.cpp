@@ -56,7 +56,9 @@ void flush_directory(const std::string& directory) {
 } // namespace
 
 std::string temporary_prefix(std::string_view file_name) {
-    return "." + std::string(file_name.substr(0, max_prefix_length)) + ".";
+    std::string prefix = ".";
+    prefix += file_name.substr(0, max_prefix_length);
+    return prefix += '.';
 }
 
 std::string TemporaryFile::create(const std::string& final_path, mode_t mode) {

@@ -106,7 +106,7 @@ void ExtractionForm::build_controls() {
     Combo2 = list(QStringLiteral("Combo2"), interval_choices);
     std::vector<std::string> hours;
     for (int hour = 0; hour < 24; ++hour)
-        hours.push_back((hour < 10 ? "0" : "") + std::to_string(hour));
+        hours.push_back(hour < 10 ? '0' + std::to_string(hour) : std::to_string(hour));
     Combo5 = list(QStringLiteral("Combo5"), hours);
     Combo6 = list(QStringLiteral("Combo6"), std::array<std::string_view, 4>{"00", "15", "30", "45"});
     Combo7 = list(QStringLiteral("Combo7"), day_interval_choices);

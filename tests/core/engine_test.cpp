@@ -265,7 +265,7 @@ TEST_F(ExtractionRunTest, AnswersInAnyOrderGiveWhatOneFetchAfterTheOtherGives) {
 TEST_F(ExtractionRunTest, DuringARunAnotherIsRefusedAndAStopEndsItBeforeItsNextFetch) {
     std::string page = link("p.html");
     for (int i = 0; i < 20; ++i) {
-        const std::string name = "d" + std::to_string(i / 2) + "/" + std::to_string(i) + ".gif";
+        const std::string name = 'd' + std::to_string(i / 2) + "/" + std::to_string(i) + ".gif";
         page += img(name);
         transfer.serve("http://site/" + name, image);
     }

@@ -70,7 +70,7 @@ TEST(ScheduleFile, DamagedFilesLoadRepairedWithoutWritingAndTheFirstSaveKeepsACo
         {numbered_line("x", 42), 1, 1, field::count, "x40"},
         {"\r\n" + example_line + " \t\r\n\n" + line + "  ", 2, 0, field::count, "f40"},
         {lines_201, 200, 1, field::count, "f40"},
-        {"\"" + std::string(max_field_length + 1, 'x') + "\"" + rest, 1, 1, field::title,
+        {'"' + std::string(max_field_length + 1, 'x') + '"' + rest, 1, 1, field::title,
          std::string(max_field_length, 'x')},
         {"\"a\rb\"" + rest, 1, 1, field::title, "ab"},
         // Far too long lines: the fields before the cut stay UTF-8 wherever the cut falls in a character.
@@ -174,7 +174,7 @@ TEST(ScheduleLine, RowTextAndJobFromLine) {
     // Every field its own text: the pattern pairs come from their own fields.
     ScheduleLine line;
     for (int f = 1; f <= field::count; ++f)
-        line.set_field(f, "f" + std::to_string(f));
+        line.set_field(f, 'f' + std::to_string(f));
     const ExtractionJob job = job_from_line(line);
     std::string patterns;
     for (const PatternSet& set : {job.include_patterns, job.exclude_patterns})

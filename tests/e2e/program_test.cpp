@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <thread>
 
+#include "app/window_launcher.h"
 #include "program.h"
 #include "support/test_server.h"
 
@@ -23,6 +24,18 @@ bool locked_elsewhere(const std::string& path) {
         const bool held = probe >= 0 && flock(probe, LOCK_EX | LOCK_NB) != 0;
         close(probe);
         if (held)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+/// Waits up to ten seconds for process `pid` to have a handler for SIGTERM.
+bool catches_sigterm(pid_t pid) {
+    for (int tries = 0; tries < 200; ++tries) {
+        const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+        if (const auto at = status.find("SigCgt:");
+            at != std::string::npos && (std::stoull(status.substr(at + 7), nullptr, 16) >> (SIGTERM - 1) & 1))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -274,6 +287,55 @@ TEST(Window, OfTwoStartedAtOnceOneSaysSoTheOtherWaitsForTheLockAndRunWillNotWrit
     EXPECT_NE(err.find("une autre instance de Quillmoor"), std::string::npos) << err;
     EXPECT_EQ(read_file(folder + "planifs.txt"), planifs);
     EXPECT_FALSE(fs::exists(root.file("images")));
+}
+
+// Installed as a packager would, the window keeps its data beside quillmoor when it must keep them beside the
+// program, where --run looks. SIGTERM before the window exists, while a message waits (the warning about that folder,
+// or the wait for the lock that another Quillmoor holds), ends the program as it ends the window: with status 0.
+TEST(Window, InstalledKeepsItsDataBesideQuillmoorAndEndsOnSigtermBeforeItsWindowExists) {
+    const TempDir root;
+    const std::string prefix = root.file("usr");
+    const auto [installed, listed, install_err] =
+        run_program({"--install", QUILLMOOR_BUILD_DIR, "--prefix", prefix}, {QUILLMOOR_CMAKE});
+    ASSERT_EQ(installed, 0) << install_err;
+    fs::create_directories(root.file("xdg/Qmr"));
+    fs::create_directories(root.file("run"));
+    fs::permissions(root.file("run"), fs::perms::owner_all);
+    write_file(root.file("file"), "");
+    const int lock = open(root.file("xdg/Qmr/verrou").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+    for (const std::string& data : {root.file("file"), root.file("xdg")}) {
+        SCOPED_TRACE(data);
+        // Killed when SIGTERM did not end it: its status then tells.
+        const Supervision supervision{.watch = [](pid_t child, int output) {
+            pollfd ended{output, POLLIN, 0};
+            if (catches_sigterm(child) && kill(child, SIGTERM) == 0)
+                poll(&ended, 1, 10'000);
+            kill(child, SIGKILL);
+            return read_lines(output);
+        }};
+        const auto [status, out, err] = run_program({},
+                                                    {"QT_QPA_PLATFORM=offscreen", "XDG_DATA_HOME=" + data,
+                                                     "XDG_RUNTIME_DIR=" + root.file("run"), prefix + "/bin/quillmoor"},
+                                                    supervision);
+        EXPECT_EQ(status, 0) << err;
+    }
+    close(lock);
+    EXPECT_TRUE(fs::is_directory(prefix + "/bin/qmrsetin"));
+    EXPECT_FALSE(fs::exists(prefix + "/libexec/quillmoor/qmrsetin"));
+}
+
+// Without a folder of its own, the program never runs a window found through the current folder.
+TEST(Window, NeverLookedForThroughTheCurrentFolder) {
+    const TempDir here;
+    fs::create_directories(here.file("sub"));
+    const fs::path previous = fs::current_path();
+    fs::current_path(here.path());
+    for (const std::string folder : {"", "sub/"}) {
+        fs::copy_file(QUILLMOOR_BINARY, folder + window_program_name);
+        EXPECT_EQ(find_window_program(folder), "") << folder;
+    }
+    fs::current_path(previous);
 }
 
 } // namespace

@@ -101,7 +101,7 @@ TEST_F(Commands, SupprimerRemovesTheLineAndItsRowTogether) {
         SCOPED_TRACE(selected);
         std::vector<ScheduleLine> lines;
         for (int i = 1; i <= static_cast<int>(left.size()) + 1; ++i)
-            lines.push_back(stored("L" + std::to_string(i)));
+            lines.push_back(stored('L' + std::to_string(i)));
         open_with(lines);
         select(selected);
         click(grid->Command3);

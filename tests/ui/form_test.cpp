@@ -133,8 +133,15 @@ TEST_F(Form, EveryControlIsNamedForAssistiveTechnologyInTheFocusOrder) {
         const QString name = QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
         EXPECT_FALSE(name.isEmpty() || seen.contains(name)) << control->objectName().toStdString();
         seen << name;
+        // A list is also heard by what it shows, as its value and as its text, and it is related to its label.
         if (auto* list = qobject_cast<QComboBox*>(control)) {
+            QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(list);
+            const QAccessibleTextInterface* text = iface->textInterface();
+            const std::string shown = list->currentText().toStdString();
             EXPECT_FALSE(list->isEditable()) << name.toStdString();
+            EXPECT_EQ(iface->text(QAccessible::Value).toStdString(), shown);
+            EXPECT_EQ(text ? text->text(0, text->characterCount()).toStdString() : "", shown);
+            EXPECT_FALSE(iface->relations(QAccessible::Label).isEmpty()) << name.toStdString();
         }
     }
     // The focus order ends with "A partir de", after the grid's buttons.
