@@ -94,7 +94,7 @@ void Scheduler::traite_ligne() {
                 unsaved_ = true;
             }
             if (check.verdict == DueCheck::Verdict::due)
-                stopped = !run_line(number);
+                stopped = !run_line(number, pass_time);
         }
         host_.serve_events();
     }
@@ -104,7 +104,7 @@ void Scheduler::traite_ligne() {
     in_pass_ = false;
 }
 
-bool Scheduler::run_line(int number) {
+bool Scheduler::run_line(int number, const std::tm& pass_time) {
     ScheduleTable& table = host_.scheduled_lines();
     const std::string title = title_of(table.line(number));
     // Nobody is there to answer a message box: the line waits for the next
@@ -118,14 +118,13 @@ bool Scheduler::run_line(int number) {
     }
     forget_problems_of(title);
 
-    const std::tm started = clock_.now();
     RunCounters counters;
     if (host_.run_scheduled(number, counters) != RunOutcome::completed)
         return false;
-    // A daily line keeps the day its run began: a run from 23:45 to 00:30
-    // belongs to the first day, and the next day is not skipped.
+    // A daily line keeps the day of the pass that found it due: when earlier
+    // lines carried the pass past midnight, the next day is not skipped.
     const bool daily = table.line(number).field(field::schedule_kind) == "2";
-    stamp_line(table.line(number), daily ? started : clock_.now());
+    stamp_line(table.line(number), daily ? pass_time : clock_.now());
     unsaved_ = true;
     host_.notify(run_notice(title, counters));
     save();

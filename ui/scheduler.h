@@ -88,7 +88,7 @@ public slots:
 private:
     /// Runs a due line, stamps it and saves; false when the run was stopped
     /// because the program is ending.
-    bool run_line(int number);
+    bool run_line(int number, const std::tm& pass_time);
     /// A problem told once: a line that cannot be read, or cannot start.
     bool first_time(const std::string& title, const std::string& problem);
     void forget_problems_of(const std::string& title);

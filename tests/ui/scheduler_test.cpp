@@ -52,6 +52,8 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnce
     ScheduleLine refused = due("R", "1", "r");
     refused.set_field(field::destination, home.file("débranché/images"));
     open_with({due("A", "1", "a"), stored("B"), refused, due("D", "1", "d"), due("C", "2", "c")});
+    // A minute a reading: the runs before C carry the pass past midnight.
+    clock.moment = FixedClock::at("2007/05/14 23:58");
     clock.step_minutes = 1;
     {
         FileSizeLimit disk_full(3'000);
@@ -65,15 +67,15 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnce
 
     EXPECT_EQ(site.visits(), (std::vector<std::string>{"a", "d", "c"}));
     ASSERT_EQ(on_disk_at_visit.size(), 3u);
-    EXPECT_NE(on_disk_at_visit[1].find(R"("2007/05/14","10:02")"), std::string::npos) << "A saved before D ran";
-    EXPECT_NE(on_disk_at_visit[2].find(R"("2007/05/14","10:04")"), std::string::npos) << "D saved before C ran";
-    // Read at 10:00 (the pass), 10:01 and 10:02 (A), 10:03 and 10:04 (D),
-    // 10:05 and 10:06 (C): an hourly line keeps the end of its run, a daily
-    // one its start.
-    EXPECT_EQ(stamp(1), "2007/05/14 10:02");
+    EXPECT_NE(on_disk_at_visit[1].find(R"("2007/05/14","23:59")"), std::string::npos) << "A saved before D ran";
+    EXPECT_NE(on_disk_at_visit[2].find(R"("2007/05/15","00:00")"), std::string::npos) << "D saved before C ran";
+    // Read at 23:58 (the pass), then at the end of A and of D: an hourly line
+    // keeps the end of its run, a daily one the pass that found it due, so
+    // that it still runs on the 15th.
+    EXPECT_EQ(stamp(1), "2007/05/14 23:59");
     EXPECT_EQ(stamp(3), "2007/05/14 08:00");
-    EXPECT_EQ(stamp(4), "2007/05/14 10:04");
-    EXPECT_EQ(stamp(5), "2007/05/14 10:05");
+    EXPECT_EQ(stamp(4), "2007/05/15 00:00");
+    EXPECT_EQ(stamp(5), "2007/05/14 23:58");
     EXPECT_EQ(planifs(), format_schedule(window->table()));
     EXPECT_EQ(list_directory(home.file("images")), std::vector<std::string>{"a.gif"});
     const std::vector<std::string> notices{
