@@ -20,6 +20,9 @@ public:
     std::tm now() const override;
 };
 
+/// The date and time that the system's local zone shows at `moment`.
+std::tm local_time(std::time_t moment);
+
 /// A moment as the schedule stores it: "YYYY/MM/DD" and "HH:NN".
 struct RunStamp {
     std::string date;

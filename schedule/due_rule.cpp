@@ -136,8 +136,13 @@ DueCheck check_due(const ScheduleLine& line, const std::tm& now) {
     if (line.field(field::monday + static_cast<int>(weekday) - 1) != "1")
         return check;
 
+    // The timer's ticks come a few seconds early or late, and the stamps keep
+    // the minute only: a pass at 14:29:58 after one stamped 14:15 reads
+    // 14:29. A pass within a minute of the next time reaches it, so that a
+    // line does not wait for the following pass; passes come fifteen minutes
+    // apart, so that none runs a line too soon for that.
     const bool due = kind == "1"
-                         ? current.minutes() >= last.minutes() + interval_minutes[interval]
+                         ? current.minutes() >= last.minutes() + interval_minutes[interval] - 1
                          : current.day >= last.day + std::chrono::days{day_step + 1} && current.minute >= start_minute;
     if (due)
         check.verdict = DueCheck::Verdict::due;

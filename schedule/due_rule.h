@@ -23,9 +23,9 @@ struct DueCheck {
 };
 
 /// Decides whether `line` is due at the local date and time `now`.
-/// "Plusieurs fois par jour" (kind "1"): when `now` reaches the last run
-/// (fields 39 and 40) plus the interval of field 10, across midnight and
-/// days. "A partir de" (kind "2"): from the last run's date plus the day
+/// "Plusieurs fois par jour" (kind "1"): when `now` comes within a minute of
+/// the last run (fields 39 and 40) plus the interval of field 10, across
+/// midnight and days. "A partir de" (kind "2"): from the last run's date plus the day
 /// step of field 13 plus one, once the start time of fields 11 and 12 is
 /// reached. Both only on a day whose weekday box (fields 14 to 20) holds "1".
 /// Only the civil fields of `now` are read (year to minute; the weekday comes

@@ -121,10 +121,11 @@ bool Scheduler::run_line(int number, const std::tm& pass_time) {
     RunCounters counters;
     if (host_.run_scheduled(number, counters) != RunOutcome::completed)
         return false;
-    // A daily line keeps the day of the pass that found it due: when earlier
-    // lines carried the pass past midnight, the next day is not skipped.
-    const bool daily = table.line(number).field(field::schedule_kind) == "2";
-    stamp_line(table.line(number), daily ? pass_time : clock_.now());
+    // The line is stamped with the pass that found it due, not with the end
+    // of its run: an interval line then keeps the passes' cadence however
+    // long its runs, and a daily line the day even when earlier lines carried
+    // the pass past midnight.
+    stamp_line(table.line(number), pass_time);
     unsaved_ = true;
     host_.notify(run_notice(title, counters));
     save();

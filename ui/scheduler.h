@@ -86,8 +86,8 @@ public slots:
     void traite_ligne();
 
 private:
-    /// Runs a due line, stamps it and saves; false when the run was stopped
-    /// because the program is ending.
+    /// Runs a due line, stamps it with `pass_time` and saves; false when the
+    /// run was stopped because the program is ending.
     bool run_line(int number, const std::tm& pass_time);
     /// A problem told once: a line that cannot be read, or cannot start.
     bool first_time(const std::string& title, const std::string& problem);

@@ -67,14 +67,13 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnce
 
     EXPECT_EQ(site.visits(), (std::vector<std::string>{"a", "d", "c"}));
     ASSERT_EQ(on_disk_at_visit.size(), 3u);
-    EXPECT_NE(on_disk_at_visit[1].find(R"("2007/05/14","23:59")"), std::string::npos) << "A saved before D ran";
-    EXPECT_NE(on_disk_at_visit[2].find(R"("2007/05/15","00:00")"), std::string::npos) << "D saved before C ran";
-    // Read at 23:58 (the pass), then at the end of A and of D: an hourly line
-    // keeps the end of its run, a daily one the pass that found it due, so
-    // that it still runs on the 15th.
-    EXPECT_EQ(stamp(1), "2007/05/14 23:59");
+    EXPECT_NE(on_disk_at_visit[1], on_disk_at_visit[0]) << "A saved before D ran";
+    EXPECT_NE(on_disk_at_visit[2], on_disk_at_visit[1]) << "D saved before C ran";
+    // Each line is stamped with the pass that found it due, not with the end
+    // of its run, so that C still runs on the 15th.
+    EXPECT_EQ(stamp(1), "2007/05/14 23:58");
     EXPECT_EQ(stamp(3), "2007/05/14 08:00");
-    EXPECT_EQ(stamp(4), "2007/05/15 00:00");
+    EXPECT_EQ(stamp(4), "2007/05/14 23:58");
     EXPECT_EQ(stamp(5), "2007/05/14 23:58");
     EXPECT_EQ(planifs(), format_schedule(window->table()));
     EXPECT_EQ(list_directory(home.file("images")), std::vector<std::string>{"a.gif"});
@@ -90,6 +89,66 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnce
     window->scheduler()->traite_ligne();
     EXPECT_EQ(tray.notices, notices);
     EXPECT_EQ(site.visits().size(), 3u);
+}
+
+TEST_F(Pass, ALineRunsAtEachPassItIsDueWhateverItsRunsLast) {
+    // The kind and interval of a line, the minutes a run lasts, the seconds
+    // between ticks, the line's last run when the clock starts, the minutes it
+    // then goes on; the stamps of the runs, in
+    // order, "+" marking a run twice in one pass. The timer ticks on during a
+    // run, so that a pass that comes meanwhile is put off.
+    struct Cadence {
+        std::string kind, interval;
+        int run_minutes, tick_seconds;
+        std::string start;
+        int minutes;
+        std::vector<std::string> stamps;
+    };
+    const Cadence cases[] = {
+        {"1", "0", 2, 60, "2007/05/14 14:00", 65, {"14:15", "14:30", "14:45", "15:00"}},
+        {"1", "2", 20, 60, "2007/05/14 14:00", 145, {"15:00", "16:00"}},
+        {"1", "0", 20, 60, "2007/05/14 14:00", 100, {"14:15", "14:45", "15:15"}},
+        // Each pass comes 15 seconds early: at 14:29:45 after the stamp of 14:15.
+        {"1", "0", 2, 59, "2007/05/14 14:15", 50, {"14:29", "14:44", "14:59"}},
+    };
+    site.stall = 'p';
+    const Cadence* current = nullptr;
+    bool ticked = false;
+    QTimer during_run;
+    QObject::connect(&during_run, &QTimer::timeout, [&] {
+        if (site.stalled && !std::exchange(ticked, true)) {
+            for (int minute = 0; minute < current->run_minutes; ++minute) {
+                clock.moment += current->tick_seconds;
+                tick(1);
+            }
+        } else if (site.stalled) {
+            ticked = site.stalled = false;
+            site.release();
+        }
+    });
+    during_run.start(1);
+    for (const Cadence& c : cases) {
+        SCOPED_TRACE(c.start + ", runs of " + std::to_string(c.run_minutes) + " min");
+        current = &c;
+        ScheduleLine line = due("Q", c.kind, "a");
+        line.set_field(field::interval_index, c.interval);
+        line.set_field(field::start_hour, "2");
+        line.set_field(field::last_run_date, c.start.substr(0, 10));
+        line.set_field(field::last_run_time, c.start.substr(11));
+        open_with({line});
+        clock.moment = FixedClock::at(c.start);
+        std::vector<std::string> stamps;
+        for (const std::time_t end = clock.moment + c.minutes * 60; clock.moment < end;) {
+            const std::size_t visits = site.visits().size();
+            clock.moment += c.tick_seconds;
+            tick(1);
+            if (site.visits().size() > visits)
+                stamps.push_back(window->table().line(1).field(field::last_run_time) +
+                                 std::string(site.visits().size() - visits - 1, '+'));
+        }
+        EXPECT_EQ(stamps, c.stamps);
+    }
+    EXPECT_FALSE(site.stall_ran_out);
 }
 
 TEST_F(Pass, APassThatRunsNothingLeavesTheFileAsItWasAndTellsAnUnreadableLineOnce) {
