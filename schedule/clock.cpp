@@ -14,6 +14,11 @@ std::tm local_time(std::time_t moment) {
     return local;
 }
 
+std::time_t real_seconds(const std::tm& local) {
+    std::tm civil = local;
+    return timegm(&civil) - local.tm_gmtoff;
+}
+
 RunStamp run_stamp(const std::tm& moment) {
     // Wide enough for any int, so that a strange year cannot truncate.
     char date[48];

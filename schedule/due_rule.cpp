@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "schedule/clock.h"
 #include "schedule/schedule_line.h"
 
 namespace {
@@ -80,7 +81,7 @@ CivilMoment civil_moment(const std::tm& now) {
 
 } // namespace
 
-DueCheck check_due(const ScheduleLine& line, const std::tm& now) {
+DueCheck check_due(const ScheduleLine& line, const std::tm& now, std::optional<std::time_t> last_run_at) {
     DueCheck check;
     auto malformed = [&](int number, const char* what) {
         check.verdict = DueCheck::Verdict::malformed;
@@ -127,7 +128,13 @@ DueCheck check_due(const ScheduleLine& line, const std::tm& now) {
 
     const CivilMoment current = civil_moment(now);
     CivilMoment last{*last_date, *last_time};
-    if (current < last) {
+    // Seconds since the last run: read on the clock of the day, unless the
+    // caller knows when it was: a change of daylight-saving time moves the
+    // clock of the day but not the time elapsed.
+    long long since = last_run_at ? static_cast<long long>(real_seconds(now) - *last_run_at)
+                                  : (current.minutes() - last.minutes()) * 60;
+    if (since < 0) {
+        since = 0;
         last = current;
         check.stamp_in_future = true;
     }
@@ -142,7 +149,7 @@ DueCheck check_due(const ScheduleLine& line, const std::tm& now) {
     // line does not wait for the following pass; passes come fifteen minutes
     // apart, so that none runs a line too soon for that.
     const bool due = kind == "1"
-                         ? current.minutes() >= last.minutes() + interval_minutes[interval] - 1
+                         ? since >= (interval_minutes[interval] - 1) * 60
                          : current.day >= last.day + std::chrono::days{day_step + 1} && current.minute >= start_minute;
     if (due)
         check.verdict = DueCheck::Verdict::due;

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
@@ -15,6 +14,7 @@
 
 #include "support/file_size_limit.h"
 #include "support/temp_dir.h"
+#include "support/time_zone.h"
 
 namespace {
 
@@ -204,9 +204,7 @@ std::tm moment(const std::string& text) {
 
 TEST(DueRule, Table) {
     // Days are counted on the calendar, whatever the zone's daylight-saving days.
-    const std::string saved_zone = std::getenv("TZ") ? std::getenv("TZ") : "";
-    ::setenv("TZ", "Europe/Paris", 1);
-    ::tzset();
+    const TimeZone paris("Europe/Paris");
     const Case cases[] = {
         // Daily from 08:30, stored Monday at 10:00 (or 07:00): not that Monday, then Tuesday from 08:30.
         {.now = "2007/05/14 23:59"},
@@ -280,8 +278,6 @@ TEST(DueRule, Table) {
         EXPECT_EQ(check.stamp_in_future, c.future);
         EXPECT_EQ(check.problem.empty(), c.want != malformed);
     }
-    saved_zone.empty() ? ::unsetenv("TZ") : ::setenv("TZ", saved_zone.c_str(), 1);
-    ::tzset();
 }
 
 } // namespace

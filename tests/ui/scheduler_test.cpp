@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "support/file_size_limit.h"
+#include "support/time_zone.h"
 #include "ui/scheduler.h"
 
 namespace {
@@ -91,10 +92,10 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnce
     EXPECT_EQ(site.visits().size(), 3u);
 }
 
-TEST_F(Pass, ALineRunsAtEachPassItIsDueWhateverItsRunsLast) {
-    // The kind and interval of a line, the minutes a run lasts, the seconds
-    // between ticks, the line's last run when the clock starts, the minutes it
-    // then goes on; the stamps of the runs, in
+TEST_F(Pass, ALineRunsAtEachPassItIsDueWhateverItsRunsLastAndAcrossChangesOfTime) {
+    // The kind and interval of a line (a daily one from 02:30), the minutes a
+    // run lasts, the seconds between ticks, the line's last run when the clock
+    // starts in Paris, the minutes it then goes on; the stamps of the runs, in
     // order, "+" marking a run twice in one pass. The timer ticks on during a
     // run, so that a pass that comes meanwhile is put off.
     struct Cadence {
@@ -110,7 +111,16 @@ TEST_F(Pass, ALineRunsAtEachPassItIsDueWhateverItsRunsLast) {
         {"1", "0", 20, 60, "2007/05/14 14:00", 100, {"14:15", "14:45", "15:15"}},
         // Each pass comes 15 seconds early: at 14:29:45 after the stamp of 14:15.
         {"1", "0", 2, 59, "2007/05/14 14:15", 50, {"14:29", "14:44", "14:59"}},
+        // 2026/03/29 has no 02:00 to 02:59: the daily line runs at 03:00, and
+        // the hourly one an hour after its last run, not half an hour.
+        {"1", "2", 2, 60, "2026/03/28 23:30", 330, {"00:30", "01:30", "03:30", "04:30", "05:30"}},
+        {"2", "2", 2, 60, "2026/03/28 23:30", 1440, {"03:00"}},
+        // 2026/10/25 shows 02:00 to 02:59 twice: the hourly line runs at each
+        // 02:30, an hour apart, and the daily line at the first only.
+        {"1", "2", 2, 60, "2026/10/24 23:30", 390, {"00:30", "01:30", "02:30", "02:30", "03:30", "04:30"}},
+        {"2", "2", 2, 60, "2026/10/24 23:30", 1500, {"02:30"}},
     };
+    const TimeZone paris("Europe/Paris");
     site.stall = 'p';
     const Cadence* current = nullptr;
     bool ticked = false;
