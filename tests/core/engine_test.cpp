@@ -5,13 +5,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <set>
 #include <tuple>
+#include <utility>
 
 #include "engine/run_observer.h"
 #include "store/image_store.h"
@@ -146,10 +145,8 @@ TEST_F(ExtractionRunTest, WhatEachModeShows) {
     // The pointer and the status line, in order; the window is served meanwhile.
     const auto shown = [this] {
         EXPECT_THAT(observer.events, Contains("yield"));
-        std::vector<std::string> events;
-        std::ranges::remove_copy(observer.events, std::back_inserter(events), "yield");
-        observer.events.clear();
-        return events;
+        std::erase(observer.events, "yield");
+        return std::exchange(observer.events, {});
     };
     // Scheduled: the title, then nothing; with nothing served, the start page fails.
     run.run(job(0), RunMode::scheduled);

@@ -12,16 +12,16 @@ public:
     explicit TimeZone(const char* zone) {
         if (const char* previous = std::getenv("TZ"))
             saved_ = previous;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
+        set(zone);
     }
-    ~TimeZone() {
-        saved_ ? ::setenv("TZ", saved_->c_str(), 1) : ::unsetenv("TZ");
-        ::tzset();
-    }
+    ~TimeZone() { set(saved_ ? saved_->c_str() : nullptr); }
     TimeZone(const TimeZone&) = delete;
     TimeZone& operator=(const TimeZone&) = delete;
 
 private:
+    static void set(const char* zone) {
+        zone ? ::setenv("TZ", zone, 1) : ::unsetenv("TZ");
+        ::tzset();
+    }
     std::optional<std::string> saved_;
 };

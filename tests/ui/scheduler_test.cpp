@@ -72,10 +72,8 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnce
     EXPECT_NE(on_disk_at_visit[2], on_disk_at_visit[1]) << "D saved before C ran";
     // Each line is stamped with the pass that found it due, not with the end
     // of its run, so that C still runs on the 15th.
-    EXPECT_EQ(stamp(1), "2007/05/14 23:58");
-    EXPECT_EQ(stamp(3), "2007/05/14 08:00");
-    EXPECT_EQ(stamp(4), "2007/05/14 23:58");
-    EXPECT_EQ(stamp(5), "2007/05/14 23:58");
+    EXPECT_EQ(stamp(1) + ", " + stamp(3) + ", " + stamp(4) + ", " + stamp(5),
+              "2007/05/14 23:58, 2007/05/14 08:00, 2007/05/14 23:58, 2007/05/14 23:58");
     EXPECT_EQ(planifs(), format_schedule(window->table()));
     EXPECT_EQ(list_directory(home.file("images")), std::vector<std::string>{"a.gif"});
     const std::vector<std::string> notices{
@@ -93,70 +91,60 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnce
 }
 
 TEST_F(Pass, ALineRunsAtEachPassItIsDueWhateverItsRunsLastAndAcrossChangesOfTime) {
-    // The kind and interval of a line (a daily one from 02:30), the minutes a
-    // run lasts, the seconds between ticks, the line's last run when the clock
-    // starts in Paris, the minutes it then goes on; the stamps of the runs, in
-    // order, "+" marking a run twice in one pass. The timer ticks on during a
-    // run, so that a pass that comes meanwhile is put off.
-    struct Cadence {
-        std::string kind, interval;
-        int run_minutes, tick_seconds;
-        std::string start;
-        int minutes;
-        std::vector<std::string> stamps;
-    };
-    const Cadence cases[] = {
-        {"1", "0", 2, 60, "2007/05/14 14:00", 65, {"14:15", "14:30", "14:45", "15:00"}},
-        {"1", "2", 20, 60, "2007/05/14 14:00", 145, {"15:00", "16:00"}},
-        {"1", "0", 20, 60, "2007/05/14 14:00", 100, {"14:15", "14:45", "15:15"}},
+    // A line every quarter ("0"), every hour ("2") or daily from 02:30 ("j"); the minutes its runs last (the
+    // timer ticks on, and a pass that comes meanwhile is put off); the seconds between ticks; its last run, when
+    // the clock starts in Paris; the minutes the clock goes on. Then its stamps, "+" for a second run in a pass.
+    const std::tuple<std::string, int, int, std::string, int, std::vector<std::string>> cases[] = {
+        {"0", 2, 60, "2007/05/14 14:00", 65, {"14:15", "14:30", "14:45", "15:00"}},
+        {"2", 20, 60, "2007/05/14 14:00", 145, {"15:00", "16:00"}},
+        {"0", 20, 60, "2007/05/14 14:00", 100, {"14:15", "14:45", "15:15"}},
         // Each pass comes 15 seconds early: at 14:29:45 after the stamp of 14:15.
-        {"1", "0", 2, 59, "2007/05/14 14:15", 50, {"14:29", "14:44", "14:59"}},
-        // 2026/03/29 has no 02:00 to 02:59: the daily line runs at 03:00, and
-        // the hourly one an hour after its last run, not half an hour.
-        {"1", "2", 2, 60, "2026/03/28 23:30", 330, {"00:30", "01:30", "03:30", "04:30", "05:30"}},
-        {"2", "2", 2, 60, "2026/03/28 23:30", 1440, {"03:00"}},
-        // 2026/10/25 shows 02:00 to 02:59 twice: the hourly line runs at each
-        // 02:30, an hour apart, and the daily line at the first only.
-        {"1", "2", 2, 60, "2026/10/24 23:30", 390, {"00:30", "01:30", "02:30", "02:30", "03:30", "04:30"}},
-        {"2", "2", 2, 60, "2026/10/24 23:30", 1500, {"02:30"}},
+        {"0", 2, 59, "2007/05/14 14:15", 50, {"14:29", "14:44", "14:59"}},
+        // 2026/03/29 has no 02:00 to 02:59: the hourly line still waits an hour, the daily one runs at 03:00.
+        {"2", 2, 60, "2026/03/28 23:30", 330, {"00:30", "01:30", "03:30", "04:30", "05:30"}},
+        {"j", 2, 60, "2026/03/28 23:30", 1440, {"03:00"}},
+        // 2026/10/25 shows 02:00 to 02:59 twice: the hourly line runs at each 02:30, the daily one at the first.
+        {"2", 2, 60, "2026/10/24 23:30", 390, {"00:30", "01:30", "02:30", "02:30", "03:30", "04:30"}},
+        {"j", 2, 60, "2026/10/24 23:30", 1500, {"02:30"}},
     };
     const TimeZone paris("Europe/Paris");
+    int run_minutes = 0, tick_seconds = 0;
+    const auto minute = [&] {
+        clock.moment += tick_seconds;
+        tick(1);
+    };
+    // The site holds the page back while the run's minutes go by.
     site.stall = 'p';
-    const Cadence* current = nullptr;
     bool ticked = false;
     QTimer during_run;
     QObject::connect(&during_run, &QTimer::timeout, [&] {
         if (site.stalled && !std::exchange(ticked, true)) {
-            for (int minute = 0; minute < current->run_minutes; ++minute) {
-                clock.moment += current->tick_seconds;
-                tick(1);
-            }
+            for (int run_minute = 0; run_minute < run_minutes; ++run_minute)
+                minute();
         } else if (site.stalled) {
             ticked = site.stalled = false;
             site.release();
         }
     });
     during_run.start(1);
-    for (const Cadence& c : cases) {
-        SCOPED_TRACE(c.start + ", runs of " + std::to_string(c.run_minutes) + " min");
-        current = &c;
-        ScheduleLine line = due("Q", c.kind, "a");
-        line.set_field(field::interval_index, c.interval);
+    for (const auto& [schedule, run, seconds, start, minutes, want] : cases) {
+        SCOPED_TRACE(start + ", " + schedule);
+        std::tie(run_minutes, tick_seconds) = std::tie(run, seconds);
+        ScheduleLine line = due("Q", schedule == "j" ? "2" : "1", "a");
+        line.set_field(field::interval_index, schedule == "j" ? "2" : schedule);
         line.set_field(field::start_hour, "2");
-        line.set_field(field::last_run_date, c.start.substr(0, 10));
-        line.set_field(field::last_run_time, c.start.substr(11));
+        line.set_field(field::last_run_date, start.substr(0, 10));
+        line.set_field(field::last_run_time, start.substr(11));
         open_with({line});
-        clock.moment = FixedClock::at(c.start);
         std::vector<std::string> stamps;
-        for (const std::time_t end = clock.moment + c.minutes * 60; clock.moment < end;) {
+        for (clock.moment = FixedClock::at(start); clock.moment < FixedClock::at(start) + minutes * 60;) {
             const std::size_t visits = site.visits().size();
-            clock.moment += c.tick_seconds;
-            tick(1);
+            minute();
             if (site.visits().size() > visits)
                 stamps.push_back(window->table().line(1).field(field::last_run_time) +
                                  std::string(site.visits().size() - visits - 1, '+'));
         }
-        EXPECT_EQ(stamps, c.stamps);
+        EXPECT_EQ(stamps, want);
     }
     EXPECT_FALSE(site.stall_ran_out);
 }
