@@ -46,7 +46,11 @@ Scheduler::Scheduler(SchedulerHost& host, const Clock& clock, QObject* parent)
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(tick_interval_ms);
-    connect(Timer1, &QTimer::timeout, this, &Scheduler::Timer1_Timer);
+    // Qt does not deliver a timer's tick while its previous one is being
+    // handled: run from the tick itself, a pass would hold the timer still,
+    // and each pass would put the next one off by its own length. Through the
+    // event queue, the timer ticks on while a pass runs.
+    connect(Timer1, &QTimer::timeout, this, &Scheduler::Timer1_Timer, Qt::QueuedConnection);
 }
 
 void Scheduler::start() {

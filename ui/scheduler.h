@@ -48,10 +48,10 @@ protected:
 QString run_notice(const std::string& title, const RunCounters& counters);
 
 /// Runs the stored extractions that are due, while the program lives. Its
-/// timer `Timer1` ticks once a minute; every fifteenth tick, a pass
-/// (`traite_ligne`) runs each due line in turn, stamps it and saves the
-/// schedule after each line that ran, so that a quit in the middle of a pass
-/// loses nothing of the lines already done.
+/// timer `Timer1` ticks once a minute, also during a pass; every fifteenth
+/// tick, a pass (`traite_ligne`) runs each due line in turn, stamps it and
+/// saves the schedule after each line that ran, so that a quit in the middle
+/// of a pass loses nothing of the lines already done.
 class Scheduler final : public QObject {
     Q_OBJECT
 

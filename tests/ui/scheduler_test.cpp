@@ -198,16 +198,21 @@ TEST_F(Pass, AFailedSaveKeepsTheStampsSaysSoOnceAndIsTriedAgain) {
     EXPECT_EQ(site.visits().size(), 1u);
 }
 
-TEST_F(Pass, QuittingStopsThePassWithoutStampingTheStoppedLine) {
+TEST_F(Pass, TheTimerTicksOnThroughAPassThatQuittingStopsWithoutStampingTheStoppedLine) {
     site.stall = 'p';
     open_with({due("Lente", "1", "x"), due("A", "1", "a")});
     const std::string before = planifs();
+    QTimer* timer = window->scheduler()->Timer1;
+    int ticks_in_pass = 0;
+    QObject::connect(timer, &QTimer::timeout, [&] { ticks_in_pass += window->scheduler()->pass_in_progress(); });
     QTimer::singleShot(200, window.get(), [this] { window->close(); });
-    window->scheduler()->traite_ligne();
+    tick(Scheduler::ticks_per_pass - 1);
+    timer->start(1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !timer->isActive(); }));
+    EXPECT_GT(ticks_in_pass, 0) << "the next pass would come a pass's length late";
     EXPECT_EQ(site.visits(), std::vector<std::string>{"x"});
     EXPECT_EQ(planifs(), before);
     EXPECT_EQ(stamp(1), "2007/05/14 08:00");
-    EXPECT_FALSE(window->scheduler()->Timer1->isActive());
 }
 
 TEST(RunNotice, CountsInTheRightNumberWhatFailedWithTheStartPage) {
