@@ -2,19 +2,14 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <optional>
 #include <string>
 
 /// Shows local times in `zone` ("Europe/Paris") in this process; puts the
-/// zone it had back when it goes.
+/// zone it had back when it goes (none, if TZ was unset or empty).
 class TimeZone {
 public:
-    explicit TimeZone(const char* zone) {
-        if (const char* previous = std::getenv("TZ"))
-            saved_ = previous;
-        set(zone);
-    }
-    ~TimeZone() { set(saved_ ? saved_->c_str() : nullptr); }
+    explicit TimeZone(const char* zone) : saved_(std::getenv("TZ") ? std::getenv("TZ") : "") { set(zone); }
+    ~TimeZone() { set(saved_.empty() ? nullptr : saved_.c_str()); }
     TimeZone(const TimeZone&) = delete;
     TimeZone& operator=(const TimeZone&) = delete;
 
@@ -23,5 +18,5 @@ private:
         zone ? ::setenv("TZ", zone, 1) : ::unsetenv("TZ");
         ::tzset();
     }
-    std::optional<std::string> saved_;
+    std::string saved_;
 };
