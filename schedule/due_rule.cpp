@@ -143,11 +143,11 @@ DueCheck check_due(const ScheduleLine& line, const std::tm& now, std::optional<s
     if (line.field(field::monday + static_cast<int>(weekday) - 1) != "1")
         return check;
 
-    // The timer's ticks come a few seconds early or late, and the stamps keep
-    // the minute only: a pass at 14:29:58 after one stamped 14:15 reads
-    // 14:29. A pass within a minute of the next time reaches it, so that a
-    // line does not wait for the following pass; passes come fifteen minutes
-    // apart, so that none runs a line too soon for that.
+    // The timer's ticks come a few seconds early or late: a pass may come at
+    // 14:29:58 after the one that stamped 14:15 at 14:15:02, and the stamps
+    // keep the minute only. A pass within a minute of the next time reaches
+    // it, so that the line does not wait for the following pass; passes come
+    // fifteen minutes apart, so that none runs a line a pass too soon.
     const bool due = kind == "1"
                          ? since >= (interval_minutes[interval] - 1) * 60
                          : current.day >= last.day + std::chrono::days{day_step + 1} && current.minute >= start_minute;
