@@ -5,10 +5,18 @@
 #include "schedule/schedule_line.h"
 
 std::tm SystemClock::now() const {
-    const std::time_t now = std::time(nullptr);
+    return local_time(std::time(nullptr));
+}
+
+std::tm local_time(std::time_t moment) {
     std::tm local{};
-    localtime_r(&now, &local);
+    localtime_r(&moment, &local);
     return local;
+}
+
+std::time_t real_seconds(const std::tm& local) {
+    std::tm civil = local;
+    return timegm(&civil) - local.tm_gmtoff;
 }
 
 RunStamp run_stamp(const std::tm& moment) {

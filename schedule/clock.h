@@ -20,6 +20,14 @@ public:
     std::tm now() const override;
 };
 
+/// The date and time that the system's local zone shows at `moment`.
+std::tm local_time(std::time_t moment);
+
+/// The moment that `local` shows, as a Clock gives it: its date and time less
+/// its zone's offset (tm_gmtoff), so that an hour shown twice in autumn is
+/// told apart.
+std::time_t real_seconds(const std::tm& local);
+
 /// A moment as the schedule stores it: "YYYY/MM/DD" and "HH:NN".
 struct RunStamp {
     std::string date;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "schedule/clock.h"
 #include "schedule/schedule_line.h"
 
 namespace {
@@ -80,7 +81,7 @@ CivilMoment civil_moment(const std::tm& now) {
 
 } // namespace
 
-DueCheck check_due(const ScheduleLine& line, const std::tm& now) {
+DueCheck check_due(const ScheduleLine& line, const std::tm& now, std::optional<std::time_t> last_run_at) {
     DueCheck check;
     auto malformed = [&](int number, const char* what) {
         check.verdict = DueCheck::Verdict::malformed;
@@ -127,7 +128,13 @@ DueCheck check_due(const ScheduleLine& line, const std::tm& now) {
 
     const CivilMoment current = civil_moment(now);
     CivilMoment last{*last_date, *last_time};
-    if (current < last) {
+    // Seconds since the last run: read on the clock of the day, unless the
+    // caller knows when it was: a change of daylight-saving time moves the
+    // clock of the day but not the time elapsed.
+    long long since = last_run_at ? static_cast<long long>(real_seconds(now) - *last_run_at)
+                                  : (current.minutes() - last.minutes()) * 60;
+    if (since < 0) {
+        since = 0;
         last = current;
         check.stamp_in_future = true;
     }
@@ -136,8 +143,13 @@ DueCheck check_due(const ScheduleLine& line, const std::tm& now) {
     if (line.field(field::monday + static_cast<int>(weekday) - 1) != "1")
         return check;
 
+    // The timer's ticks come a few seconds early or late: a pass may come at
+    // 14:29:58 after the one that stamped 14:15 at 14:15:02, and the stamps
+    // keep the minute only. A pass within a minute of the next time reaches
+    // it, so that the line does not wait for the following pass; passes come
+    // fifteen minutes apart, so that none runs a line a pass too soon.
     const bool due = kind == "1"
-                         ? current.minutes() >= last.minutes() + interval_minutes[interval]
+                         ? since >= (interval_minutes[interval] - 1) * 60
                          : current.day >= last.day + std::chrono::days{day_step + 1} && current.minute >= start_minute;
     if (due)
         check.verdict = DueCheck::Verdict::due;

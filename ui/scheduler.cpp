@@ -14,6 +14,11 @@ std::string title_of(const ScheduleLine& line) {
     return m_qmr::trim_spaces(line.field(field::title));
 }
 
+/// What a pass's stamp is remembered with: the line's title and stamp.
+std::string stamp_key(const ScheduleLine& line) {
+    return line.field(field::title) + '\n' + line.field(field::last_run_date) + ' ' + line.field(field::last_run_time);
+}
+
 QString unreadable_line_text(const std::string& title, const std::string& problem) {
     return QStringLiteral("« %1 » ne sera pas exécutée : %2. « Editer » puis « Plannifier » la remettent en état.")
         .arg(QString::fromStdString(title), QString::fromStdString(problem));
@@ -41,7 +46,11 @@ Scheduler::Scheduler(SchedulerHost& host, const Clock& clock, QObject* parent)
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(tick_interval_ms);
-    connect(Timer1, &QTimer::timeout, this, &Scheduler::Timer1_Timer);
+    // Qt does not deliver a timer's tick while its previous one is being
+    // handled: run from the tick itself, a pass would hold the timer still,
+    // and each pass would put the next one off by its own length. Through the
+    // event queue, the timer ticks on while a pass runs.
+    connect(Timer1, &QTimer::timeout, this, &Scheduler::Timer1_Timer, Qt::QueuedConnection);
 }
 
 void Scheduler::start() {
@@ -81,7 +90,7 @@ void Scheduler::traite_ligne() {
     ScheduleTable& table = host_.scheduled_lines();
     bool stopped = false;
     for (int number = 1; number <= table.line_count() && !stopped && !host_.quitting(); ++number) {
-        const DueCheck check = check_due(table.line(number), pass_time);
+        const DueCheck check = check_due(table.line(number), pass_time, stamped_at(number));
         const std::string title = title_of(table.line(number));
         if (check.verdict == DueCheck::Verdict::malformed) {
             if (first_time(title, check.problem))
@@ -90,11 +99,11 @@ void Scheduler::traite_ligne() {
             // The clock was set back: the line counts as run now, and is
             // saved so, rather than waiting for the clock to catch up.
             if (check.stamp_in_future) {
-                stamp_line(table.line(number), pass_time);
+                stamp(number, pass_time);
                 unsaved_ = true;
             }
             if (check.verdict == DueCheck::Verdict::due)
-                stopped = !run_line(number);
+                stopped = !run_line(number, pass_time);
         }
         host_.serve_events();
     }
@@ -104,7 +113,7 @@ void Scheduler::traite_ligne() {
     in_pass_ = false;
 }
 
-bool Scheduler::run_line(int number) {
+bool Scheduler::run_line(int number, const std::tm& pass_time) {
     ScheduleTable& table = host_.scheduled_lines();
     const std::string title = title_of(table.line(number));
     // Nobody is there to answer a message box: the line waits for the next
@@ -120,18 +129,31 @@ bool Scheduler::run_line(int number) {
     }
     forget_problems_of(title);
 
-    const std::tm started = clock_.now();
     RunCounters counters;
     if (host_.run_scheduled(number, counters) != RunOutcome::completed)
         return false;
-    // A daily line keeps the day its run began: a run from 23:45 to 00:30
-    // belongs to the first day, and the next day is not skipped.
-    const bool daily = table.line(number).field(field::schedule_kind) == "2";
-    stamp_line(table.line(number), daily ? started : clock_.now());
+    // The line is stamped with the pass that found it due, not with the end
+    // of its run: an interval line then keeps the passes' cadence however
+    // long its runs, and a daily line the day even when earlier lines carried
+    // the pass past midnight.
+    stamp(number, pass_time);
     unsaved_ = true;
     host_.notify(run_notice(title, counters));
     save();
     return true;
+}
+
+void Scheduler::stamp(int number, const std::tm& pass_time) {
+    ScheduleLine& line = host_.scheduled_lines().line(number);
+    stamp_line(line, pass_time);
+    pass_stamps_[number] = {stamp_key(line), real_seconds(pass_time)};
+}
+
+std::optional<std::time_t> Scheduler::stamped_at(int number) const {
+    const auto held = pass_stamps_.find(number);
+    if (held == pass_stamps_.end() || held->second.first != stamp_key(host_.scheduled_lines().line(number)))
+        return std::nullopt;
+    return held->second.second;
 }
 
 QStringList Scheduler::untold_problems() {

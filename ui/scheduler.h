@@ -1,6 +1,8 @@
 #pragma once
 
 #include <ctime>
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -46,10 +48,10 @@ protected:
 QString run_notice(const std::string& title, const RunCounters& counters);
 
 /// Runs the stored extractions that are due, while the program lives. Its
-/// timer `Timer1` ticks once a minute; every fifteenth tick, a pass
-/// (`traite_ligne`) runs each due line in turn, stamps it and saves the
-/// schedule after each line that ran, so that a quit in the middle of a pass
-/// loses nothing of the lines already done.
+/// timer `Timer1` ticks once a minute, also during a pass; every fifteenth
+/// tick, a pass (`traite_ligne`) runs each due line in turn, stamps it and
+/// saves the schedule after each line that ran, so that a quit in the middle
+/// of a pass loses nothing of the lines already done.
 class Scheduler final : public QObject {
     Q_OBJECT
 
@@ -86,9 +88,14 @@ public slots:
     void traite_ligne();
 
 private:
-    /// Runs a due line, stamps it and saves; false when the run was stopped
-    /// because the program is ending.
-    bool run_line(int number);
+    /// Runs a due line, stamps it with `pass_time` and saves; false when the
+    /// run was stopped because the program is ending.
+    bool run_line(int number, const std::tm& pass_time);
+    /// Stamps line `number` with the pass's date and time, and remembers the
+    /// pass's moment while the line keeps that stamp.
+    void stamp(int number, const std::tm& pass_time);
+    /// When the pass that gave line `number` its stamp came, if one did.
+    std::optional<std::time_t> stamped_at(int number) const;
     /// A problem told once: a line that cannot be read, or cannot start.
     bool first_time(const std::string& title, const std::string& problem);
     void forget_problems_of(const std::string& title);
@@ -103,4 +110,13 @@ private:
     bool unsaved_ = false;
     bool save_failure_told_ = false;
     std::set<std::string> told_;
+    /// The stamps keep the date and time of the day, which shows 02:00 to
+    /// 02:59 twice in autumn. So the moment of the pass that stamped a line,
+    /// kept here by line number with the title and stamp it gave, tells how
+    /// long ago the line ran: across the autumn change an hourly line run at
+    /// the first 02:30 runs again at the second, and across the spring one it
+    /// waits its hour. A line stamped otherwise (from the grid, by
+    /// "Plannifier", before the program started) is read from its stamp, and
+    /// may run once up to an hour late in autumn, early in spring.
+    std::map<int, std::pair<std::string, std::time_t>> pass_stamps_;
 };

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "support/file_size_limit.h"
+#include "support/time_zone.h"
 #include "ui/scheduler.h"
 
 namespace {
@@ -53,6 +54,8 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnce
     refused.set_field(field::destination, home.file("débranché/images"));
     full.set_field(field::destination, home.file("d"));
     open_with({due("A", "1", "a"), stored("B"), refused, full, due("C", "2", "c")});
+    // A minute a reading: the runs before C carry the pass past midnight.
+    clock.moment = FixedClock::at("2007/05/14 23:58");
     clock.step_minutes = 1;
     {
         FileSizeLimit disk_full(3'000);
@@ -66,15 +69,12 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnce
 
     EXPECT_EQ(site.visits(), (std::vector<std::string>{"a", "d", "c"}));
     ASSERT_EQ(on_disk_at_visit.size(), 3u);
-    EXPECT_NE(on_disk_at_visit[1].find(R"("2007/05/14","10:02")"), std::string::npos) << "A saved before D ran";
-    EXPECT_NE(on_disk_at_visit[2].find(R"("2007/05/14","10:04")"), std::string::npos) << "D saved before C ran";
-    // Read at 10:00 (the pass), 10:01 and 10:02 (A), 10:03 and 10:04 (D),
-    // 10:05 and 10:06 (C): an hourly line keeps the end of its run, a daily
-    // one its start.
-    EXPECT_EQ(stamp(1), "2007/05/14 10:02");
-    EXPECT_EQ(stamp(3), "2007/05/14 08:00");
-    EXPECT_EQ(stamp(4), "2007/05/14 10:04");
-    EXPECT_EQ(stamp(5), "2007/05/14 10:05");
+    EXPECT_NE(on_disk_at_visit[1], on_disk_at_visit[0]) << "A saved before D ran";
+    EXPECT_NE(on_disk_at_visit[2], on_disk_at_visit[1]) << "D saved before C ran";
+    // Each line is stamped with the pass that found it due, not with the end
+    // of its run, so that C still runs on the 15th.
+    EXPECT_EQ(stamp(1) + ", " + stamp(3) + ", " + stamp(4) + ", " + stamp(5),
+              "2007/05/14 23:58, 2007/05/14 08:00, 2007/05/14 23:58, 2007/05/14 23:58");
     EXPECT_EQ(planifs(), format_schedule(window->table()));
     EXPECT_EQ(list_directory(home.file("images")), std::vector<std::string>{"a.gif"});
     EXPECT_FALSE(file_exists(home.file("d")));
@@ -90,6 +90,65 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnce
     window->scheduler()->traite_ligne();
     EXPECT_EQ(tray.notices, notices);
     EXPECT_EQ(site.visits().size(), 3u);
+}
+
+TEST_F(Pass, ALineRunsAtEachPassItIsDueWhateverItsRunsLastAndAcrossChangesOfTime) {
+    // A line every quarter ("0"), every hour ("2") or daily from 02:30 ("j"); the minutes its runs last (the
+    // timer ticks on, and a pass that comes meanwhile is put off); the seconds between ticks; its last run, when
+    // the clock starts in Paris; the minutes the clock goes on. Then its stamps, "+" for a second run in a pass.
+    const std::tuple<std::string, int, int, std::string, int, std::vector<std::string>> cases[] = {
+        {"0", 2, 60, "2007/05/14 14:00", 65, {"14:15", "14:30", "14:45", "15:00"}},
+        {"2", 20, 60, "2007/05/14 14:00", 145, {"15:00", "16:00"}},
+        {"0", 20, 60, "2007/05/14 14:00", 100, {"14:15", "14:45", "15:15"}},
+        // Each pass comes 15 seconds early: at 14:29:45 after the stamp of 14:15.
+        {"0", 2, 59, "2007/05/14 14:15", 50, {"14:29", "14:44", "14:59"}},
+        // 2026/03/29 has no 02:00 to 02:59: the hourly line still waits an hour, the daily one runs at 03:00.
+        {"2", 2, 60, "2026/03/28 23:30", 330, {"00:30", "01:30", "03:30", "04:30", "05:30"}},
+        {"j", 2, 60, "2026/03/28 23:30", 1440, {"03:00"}},
+        // 2026/10/25 shows 02:00 to 02:59 twice: the hourly line runs at each 02:30, the daily one at the first.
+        {"2", 2, 60, "2026/10/24 23:30", 390, {"00:30", "01:30", "02:30", "02:30", "03:30", "04:30"}},
+        {"j", 2, 60, "2026/10/24 23:30", 1500, {"02:30"}},
+    };
+    const TimeZone paris("Europe/Paris");
+    int run_minutes = 0, tick_seconds = 0;
+    const auto minute = [&] {
+        clock.moment += tick_seconds;
+        tick(1);
+    };
+    // The site holds the page back while the run's minutes go by.
+    site.stall = 'p';
+    bool ticked = false;
+    QTimer during_run;
+    QObject::connect(&during_run, &QTimer::timeout, [&] {
+        if (site.stalled && !std::exchange(ticked, true)) {
+            for (int run_minute = 0; run_minute < run_minutes; ++run_minute)
+                minute();
+        } else if (site.stalled) {
+            ticked = site.stalled = false;
+            site.release();
+        }
+    });
+    during_run.start(1);
+    for (const auto& [schedule, run, seconds, start, minutes, want] : cases) {
+        SCOPED_TRACE(start + ", " + schedule);
+        std::tie(run_minutes, tick_seconds) = std::tie(run, seconds);
+        ScheduleLine line = due("Q", schedule == "j" ? "2" : "1", "a");
+        line.set_field(field::interval_index, schedule == "j" ? "2" : schedule);
+        line.set_field(field::start_hour, "2");
+        line.set_field(field::last_run_date, start.substr(0, 10));
+        line.set_field(field::last_run_time, start.substr(11));
+        open_with({line});
+        std::vector<std::string> stamps;
+        for (clock.moment = FixedClock::at(start); clock.moment < FixedClock::at(start) + minutes * 60;) {
+            const std::size_t visits = site.visits().size();
+            minute();
+            if (site.visits().size() > visits)
+                stamps.push_back(window->table().line(1).field(field::last_run_time) +
+                                 std::string(site.visits().size() - visits - 1, '+'));
+        }
+        EXPECT_EQ(stamps, want);
+    }
+    EXPECT_FALSE(site.stall_ran_out);
 }
 
 TEST_F(Pass, APassThatRunsNothingLeavesTheFileAsItWasAndTellsAnUnreadableLineOnce) {
@@ -141,16 +200,21 @@ TEST_F(Pass, AFailedSaveKeepsTheStampsSaysSoOnceAndIsTriedAgain) {
     EXPECT_EQ(site.visits().size(), 1u);
 }
 
-TEST_F(Pass, QuittingStopsThePassWithoutStampingTheStoppedLine) {
+TEST_F(Pass, TheTimerTicksOnThroughAPassThatQuittingStopsWithoutStampingTheStoppedLine) {
     site.stall = 'p';
     open_with({due("Lente", "1", "x"), due("A", "1", "a")});
     const std::string before = planifs();
+    QTimer* timer = window->scheduler()->Timer1;
+    int ticks_in_pass = 0;
+    QObject::connect(timer, &QTimer::timeout, [&] { ticks_in_pass += window->scheduler()->pass_in_progress(); });
     QTimer::singleShot(200, window.get(), [this] { window->close(); });
-    window->scheduler()->traite_ligne();
+    tick(Scheduler::ticks_per_pass - 1);
+    timer->start(1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !timer->isActive(); }));
+    EXPECT_GT(ticks_in_pass, 0) << "the next pass would come a pass's length late";
     EXPECT_EQ(site.visits(), std::vector<std::string>{"x"});
     EXPECT_EQ(planifs(), before);
     EXPECT_EQ(stamp(1), "2007/05/14 08:00");
-    EXPECT_FALSE(window->scheduler()->Timer1->isActive());
 }
 
 TEST(RunNotice, CountsInTheRightNumberWhatFailedWithTheStartPage) {

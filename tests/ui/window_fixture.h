@@ -86,23 +86,24 @@ struct Tray {
 };
 
 /// A clock that the test sets, and that moves `step_minutes` on at every
-/// reading, so that a run's start and its end read differently.
+/// reading, so that a run's start and its end read differently. It counts
+/// seconds, and shows them in the local zone as the system's clock does.
 class FixedClock final : public Clock {
 public:
     std::tm now() const override {
-        const std::tm current = moment;
-        const std::time_t next = timegm(&moment) + step_minutes * 60;
-        gmtime_r(&next, &moment);
+        const std::tm current = local_time(moment);
+        moment += step_minutes * 60;
         return current;
     }
-    /// "YYYY/MM/DD HH:MM", as the stamps read.
-    static std::tm at(const char* text) {
-        std::tm moment{};
-        strptime(text, "%Y/%m/%d %H:%M", &moment);
-        return moment;
+    /// "YYYY/MM/DD HH:MM" in the local zone, as the stamps read.
+    static std::time_t at(const std::string& text) {
+        std::tm local{};
+        strptime(text.c_str(), "%Y/%m/%d %H:%M", &local);
+        local.tm_isdst = -1;
+        return mktime(&local);
     }
 
-    mutable std::tm moment = at("2007/05/14 08:45");
+    mutable std::time_t moment = at("2007/05/14 08:45");
     int step_minutes = 0;
 };
 
