@@ -90,7 +90,7 @@ void f_qmr::build_menus() {
     m_aide = action(m_interro, QStringLiteral("Aide..."), "m_aide");
     m_apropos = action(m_interro, QStringLiteral("&A propos..."), "m_apropos");
 
-    connect(m_tache, &QAction::triggered, this, &f_qmr::hideWindow);
+    connect(m_tache, &QAction::triggered, this, &f_qmr::hide_window);
     connect(m_quitter, &QAction::triggered, this, &QWidget::close);
     connect(m_reinit, &QAction::triggered, this, &f_qmr::reinit);
     connect(m_tb, &QAction::triggered, this, &f_qmr::m_tb_Click);

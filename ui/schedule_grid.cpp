@@ -18,9 +18,9 @@ constexpr int column_count = 5;
 constexpr std::array<int, column_count> column_widths{80, 153, 53, 223, 113};
 
 QPushButton* button(const QString& caption, const QString& name) {
-    auto* pushButton = new QPushButton(caption);
-    pushButton->setObjectName(name);
-    return pushButton;
+    auto* created = new QPushButton(caption);
+    created->setObjectName(name);
+    return created;
 }
 
 } // namespace
