@@ -19,7 +19,7 @@
 #include "store/error_text.h"
 #include "ui/accessible_lists.h"
 #include "ui/extraction_form.h"
-#include "ui/help_window.h"
+#include "ui/f_help.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
 

@@ -12,7 +12,7 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "ui/help_window.h"
+#include "ui/f_help.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
 #include "ui/tray_host.h"
