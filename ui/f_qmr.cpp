@@ -36,7 +36,7 @@ f_qmr::f_qmr(WindowServices services, ScheduleTable table, QWidget* parent)
     layout->addWidget(form_, 3);
     layout->addWidget(grid_, 2);
     setCentralWidget(central);
-    // 10155 x 7905 twips at 96 dpi, or more when the captions need it in the
+    // 677 x 527 pixels at 96 dpi, or more when the captions need it in the
     // desktop's font: a minimum set by hand would override the layouts'.
     central->setMinimumSize(central->minimumSizeHint().expandedTo(QSize(677, 527)));
 
