@@ -92,7 +92,7 @@ int run_window(int& argc, char** argv) {
     // one to the front instead of opening a window that would rewrite the same
     // schedule. Without the socket (a failure) the data folder's lock still
     // protects it.
-    SingleInstance instance(SingleInstance::defaultServerName(QString::fromStdString(folder.path)));
+    SingleInstance instance(SingleInstance::default_server_name(QString::fromStdString(folder.path)));
     if (instance.start() == SingleInstance::Role::secondary) {
         // Started from a terminal, the user would otherwise see nothing happen.
         std::cerr << "quillmoor : Quillmoor est déjà ouvert ; sa fenêtre passe au premier plan.\n";
@@ -124,7 +124,7 @@ int run_window(int& argc, char** argv) {
         {folder.path, transfer, clock, prompter, tray, [home] { return mounted_volumes(home.toStdString()); }, home},
         std::move(table));
     window = &main_window;
-    QObject::connect(&instance, &SingleInstance::activationRequested, &main_window, &f_qmr::bringToFront);
+    QObject::connect(&instance, &SingleInstance::activation_requested, &main_window, &f_qmr::bring_to_front);
     // exit(), not quit(): it also ends a message box still open at start-up,
     // before the main loop has begun.
     QObject::connect(

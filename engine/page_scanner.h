@@ -22,7 +22,9 @@ int analyse_page(InternetTransfer& transfer, std::string_view page_address, cons
                  const PatternSet& exclude_patterns, RunLists& lists);
 
 /// The scan of a page's text alone, without the fetch: what analyse_page does
-/// once the body is there.
+/// once the body is there. analyse_page is the original operation under its
+/// own name (fetch, then scan); the run fetches several pages at once itself
+/// and calls only this half, which is why it has a name of its own.
 void scan_page_text(std::string_view page, std::string_view page_address, const PatternSet& include_patterns,
                     const PatternSet& exclude_patterns, RunLists& lists);
 

@@ -7,6 +7,13 @@
 // Address helpers: plain text rules that take addresses and references apart
 // and put them together. No parsing beyond what each rule states, no network,
 // no disk.
+//
+// The French names (url_racine, url_absolue, autre_site...) are the program's
+// original rules, kept under their own names with their exact results: the
+// crawl decides with them which pages and images belong to a site. The
+// English ones (encoded_address, without_dot_segments) came later for the
+// transfer and the image's place: what goes on the wire, and where "./" and
+// "../" lead. Neither family replaces the other.
 namespace m_qmr {
 
 /// The address's directory, ending in "/", or "" when it has none.

@@ -18,12 +18,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Anything longer than this between two yields would make the window feel stuck.
-constexpr int kPollSliceMs = 50;
+constexpr int poll_slice_ms = 50;
 
 // The most time charged to the fetches at one accounting: a longer gap is
 // time when nobody drove them (a suspended machine, long work between
 // waits), not time the link gave them.
-constexpr Clock::duration kMostChargedAtOnce = std::chrono::milliseconds(250);
+constexpr Clock::duration most_charged_at_once = std::chrono::milliseconds(250);
 
 // A page larger than this is rare enough to be given the room for its whole
 // limit when it grows past it.
@@ -296,7 +296,7 @@ struct CurlTransfer::Impl {
     /// time as it passes; six at work over one link are charged a sixth each.
     void account() {
         const Clock::time_point now = Clock::now();
-        const Clock::duration elapsed = std::min(now - last_accounting, kMostChargedAtOnce);
+        const Clock::duration elapsed = std::min(now - last_accounting, most_charged_at_once);
         last_accounting = now;
         if (sent_count == 0)
             return;
@@ -467,7 +467,7 @@ struct CurlTransfer::Impl {
             }
             if (std::any_of(in_flight.begin(), in_flight.end(), [](const auto& r) { return r.second->finished; }))
                 continue;
-            curl_multi_poll(multi, nullptr, 0, kPollSliceMs, nullptr);
+            curl_multi_poll(multi, nullptr, 0, poll_slice_ms, nullptr);
             if (yield_hook && !yield_hook())
                 cancel_all("cancelled");
         }

@@ -36,5 +36,6 @@ struct RunStamp {
 
 RunStamp run_stamp(const std::tm& moment);
 
-/// Sets the line's last-run date and time (fields 39 and 40) to `moment`.
+/// Sets the line's last-run date and time (field::last_run_date and
+/// field::last_run_time) to `moment`.
 void stamp_line(ScheduleLine& line, const std::tm& moment);

@@ -25,10 +25,12 @@ struct DueCheck {
 
 /// Decides whether `line` is due at the local date and time `now`.
 /// "Plusieurs fois par jour" (kind "1"): when `now` comes within a minute of
-/// the last run (fields 39 and 40) plus the interval of field 10, across
-/// midnight and days. "A partir de" (kind "2"): from the last run's date plus
-/// the day step of field 13 plus one, once the start time of fields 11 and 12
-/// is reached. Both only on a day whose weekday box (fields 14 to 20) holds "1".
+/// the last run (field::last_run_date and field::last_run_time) plus the
+/// interval of field::interval_index, across midnight and days. "A partir de"
+/// (kind "2"): from the last run's date plus the day step of
+/// field::day_interval_index plus one, once the start time of
+/// field::start_hour and field::start_minute_index is reached. Both only on a
+/// day whose weekday box (field::monday to field::sunday) holds "1".
 /// Days are calendar days, whatever their length in hours: the date and time
 /// of `now` are read as the clock of the day shows them (year to minute; the
 /// weekday comes from the date). So is the time since the last run, unless
@@ -36,6 +38,7 @@ struct DueCheck {
 /// interval line then keeps its cadence across changes of daylight-saving time.
 DueCheck check_due(const ScheduleLine& line, const std::tm& now, std::optional<std::time_t> last_run_at = {});
 
-/// True when the line's last run (fields 39 and 40) reads as a real date
-/// "YYYY/MM/DD" and a time "HH:NN" of the day: a line without one is never due.
+/// True when the line's last run (field::last_run_date and field::last_run_time)
+/// reads as a real date "YYYY/MM/DD" and a time "HH:NN" of the day: a line
+/// without one is never due.
 bool has_readable_stamp(const ScheduleLine& line);

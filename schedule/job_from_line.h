@@ -9,6 +9,6 @@
 /// 0 when the field is empty or does not start with a number.
 int leading_number(std::string_view field_text);
 
-/// The extraction that a stored line describes (fields 1 to 8, 21 to 28 and
-/// 31 to 38).
+/// The extraction that a stored line describes: the fields from field::title
+/// to field::layout, and the include and exclude patterns.
 ExtractionJob job_from_line(const ScheduleLine& line);

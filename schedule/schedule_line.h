@@ -82,7 +82,7 @@ struct RowText {
 
 RowText row_text(const ScheduleLine& line);
 
-/// The entries of the interval list (field 10) and the day-step list
-/// (field 13), in list order.
+/// The entries of the interval list (field::interval_index) and the day-step
+/// list (field::day_interval_index), in list order.
 extern const std::array<std::string_view, 5> interval_choices;
 extern const std::array<std::string_view, 7> day_interval_choices;

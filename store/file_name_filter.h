@@ -18,6 +18,9 @@ using PatternSet = std::array<PatternPair, 4>;
 /// The extension list's items, in list order.
 inline constexpr std::array<std::string_view, 4> extension_choices{"*", "gif", "jpg", "jpeg"};
 
+// The French names (filtre_nom, correspond_motif, index_extension) are the
+// program's original rules, kept under their own names; check_name_pattern
+// and extension_choices were added around them for the form's boxes and lists.
 namespace m_qmr {
 
 /// True when an image with this file name is to be taken: no active exclude

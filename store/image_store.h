@@ -104,7 +104,11 @@ private:
 int copie_image(InternetTransfer& transfer, std::string_view address, std::string_view destination, int existing_policy,
                 int layout);
 
-/// copie_image, telling also why an image was not written.
+/// copie_image, telling also why an image was not written. copie_image is the
+/// original operation under its own name, with its 1 / 0 / -1 answer;
+/// copy_image does the same copy and keeps the reason beside that answer,
+/// for the run's failure counts. Both exist so that the plain answer stays
+/// what it always was.
 ImageCopy copy_image(InternetTransfer& transfer, std::string_view address, std::string_view destination,
                      int existing_policy, int layout);
 

@@ -8,26 +8,26 @@
 
 namespace {
 
-constexpr int notificationDuration = 10000; // ms
+constexpr int notification_duration = 10000; // ms
 
-void showMessageThroughIcon(QSystemTrayIcon& icon, const QString& title, const QString& text) {
-    icon.showMessage(title, text, icon.icon(), notificationDuration);
+void show_message_through_icon(QSystemTrayIcon& icon, const QString& title, const QString& text) {
+    icon.showMessage(title, text, icon.icon(), notification_duration);
 }
 
 } // namespace
 
-DesktopIntegration::DesktopIntegration(QObject* parent, TrayProbe trayAvailable, Notifier notifier)
+DesktopIntegration::DesktopIntegration(QObject* parent, TrayProbe tray_available, Notifier notifier)
     : TrayHost(parent),
-      trayAvailable_(trayAvailable ? std::move(trayAvailable) : &QSystemTrayIcon::isSystemTrayAvailable),
-      notifier_(notifier ? std::move(notifier) : &showMessageThroughIcon), menu_(std::make_unique<QMenu>()) {
+      tray_available_(tray_available ? std::move(tray_available) : &QSystemTrayIcon::isSystemTrayAvailable),
+      notifier_(notifier ? std::move(notifier) : &show_message_through_icon), menu_(std::make_unique<QMenu>()) {
     menu_->setObjectName(QStringLiteral("mPopupSys"));
     menu_->setTitle(QStringLiteral("&SysTRay"));
     QAction* restore = menu_->addAction(QStringLiteral("&Restaurer"));
     restore->setObjectName(QStringLiteral("mPopRestore"));
-    connect(restore, &QAction::triggered, this, &DesktopIntegration::activationRequested);
+    connect(restore, &QAction::triggered, this, &DesktopIntegration::activation_requested);
     QAction* exit = menu_->addAction(QStringLiteral(" &Quitter"));
     exit->setObjectName(QStringLiteral("mPopExit"));
-    connect(exit, &QAction::triggered, this, &DesktopIntegration::quitRequested);
+    connect(exit, &QAction::triggered, this, &DesktopIntegration::quit_requested);
 
     icon_ = new QSystemTrayIcon(app_icon(), this);
     icon_->setToolTip(QStringLiteral("Quillmoor"));
@@ -35,13 +35,13 @@ DesktopIntegration::DesktopIntegration(QObject* parent, TrayProbe trayAvailable,
     // (StatusNotifierItem) then show it on a right click, and the window
     // never sees that click.
     icon_->setContextMenu(menu_.get());
-    connect(icon_, &QSystemTrayIcon::activated, this, &DesktopIntegration::onActivated);
+    connect(icon_, &QSystemTrayIcon::activated, this, &DesktopIntegration::icon_activated);
 
-    lastAvailable_ = trayAvailable_();
-    checkTimer_ = new QTimer(this);
-    checkTimer_->setInterval(trayCheckInterval);
-    connect(checkTimer_, &QTimer::timeout, this, &DesktopIntegration::checkTrayAvailability);
-    checkTimer_->start();
+    last_available_ = tray_available_();
+    check_timer_ = new QTimer(this);
+    check_timer_->setInterval(tray_check_interval);
+    connect(check_timer_, &QTimer::timeout, this, &DesktopIntegration::check_tray_availability);
+    check_timer_->start();
 }
 
 DesktopIntegration::~DesktopIntegration() {
@@ -49,34 +49,34 @@ DesktopIntegration::~DesktopIntegration() {
     delete icon_;
 }
 
-void DesktopIntegration::showIcon() {
+void DesktopIntegration::show_icon() {
     icon_->show();
 }
 
-void DesktopIntegration::removeIcon() {
+void DesktopIntegration::remove_icon() {
     icon_->hide();
 }
 
-bool DesktopIntegration::isActive() const {
+bool DesktopIntegration::is_active() const {
     // Asked afresh rather than from the last check: a stale "yes" would let
     // the window hide with nothing left to bring it back.
-    return icon_->isVisible() && trayAvailable_();
+    return icon_->isVisible() && tray_available_();
 }
 
-void DesktopIntegration::showNotification(const QString& title, const QString& text) {
+void DesktopIntegration::show_notification(const QString& title, const QString& text) {
     notifier_(*icon_, title, text);
 }
 
-void DesktopIntegration::checkTrayAvailability() {
-    const bool available = trayAvailable_();
-    if (available == lastAvailable_)
+void DesktopIntegration::check_tray_availability() {
+    const bool available = tray_available_();
+    if (available == last_available_)
         return;
-    lastAvailable_ = available;
-    emit availabilityChanged(available);
+    last_available_ = available;
+    emit availability_changed(available);
 }
 
-void DesktopIntegration::onActivated(QSystemTrayIcon::ActivationReason reason) {
+void DesktopIntegration::icon_activated(QSystemTrayIcon::ActivationReason reason) {
     // A right click (Context) only opens the menu; the middle button does nothing.
     if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-        emit activationRequested();
+        emit activation_requested();
 }

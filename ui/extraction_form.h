@@ -47,7 +47,8 @@ public:
     int interval_index() const;
     int day_interval_index() const;
 
-    /// Fields 1 to 38 of the line that "Plannifier" stores; 39 and 40 empty.
+    /// The line that "Plannifier" stores: every field but the last run's date
+    /// and time (field::last_run_date, field::last_run_time), which stay empty.
     ScheduleLine line() const;
 
     /// Puts every control back to its default (the directory list stays where

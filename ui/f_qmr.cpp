@@ -19,7 +19,7 @@
 #include "store/error_text.h"
 #include "ui/accessible_lists.h"
 #include "ui/extraction_form.h"
-#include "ui/help_window.h"
+#include "ui/f_help.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
 
@@ -36,7 +36,7 @@ f_qmr::f_qmr(WindowServices services, ScheduleTable table, QWidget* parent)
     layout->addWidget(form_, 3);
     layout->addWidget(grid_, 2);
     setCentralWidget(central);
-    // 10155 x 7905 twips at 96 dpi, or more when the captions need it in the
+    // 677 x 527 pixels at 96 dpi, or more when the captions need it in the
     // desktop's font: a minimum set by hand would override the layouts'.
     central->setMinimumSize(central->minimumSizeHint().expandedTo(QSize(677, 527)));
 
@@ -90,7 +90,7 @@ void f_qmr::build_menus() {
     m_aide = action(m_interro, QStringLiteral("Aide..."), "m_aide");
     m_apropos = action(m_interro, QStringLiteral("&A propos..."), "m_apropos");
 
-    connect(m_tache, &QAction::triggered, this, &f_qmr::hideWindow);
+    connect(m_tache, &QAction::triggered, this, &f_qmr::hide_window);
     connect(m_quitter, &QAction::triggered, this, &QWidget::close);
     connect(m_reinit, &QAction::triggered, this, &f_qmr::reinit);
     connect(m_tb, &QAction::triggered, this, &f_qmr::m_tb_Click);

@@ -63,10 +63,10 @@ public:
     /// Clears the minimised state, shows the window centred on the screen
     /// under the pointer, raises and activates it: a click on the tray icon,
     /// "&Restaurer", or a second start of the program.
-    void bringToFront();
+    void bring_to_front();
     /// "Réduire": hides the window while the tray icon is there to bring it
     /// back, else only minimises it.
-    void hideWindow();
+    void hide_window();
     /// Ends the program without asking: the session is ending, or the
     /// program was told to stop (SIGTERM).
     void close_without_asking();

@@ -12,33 +12,33 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "ui/help_window.h"
+#include "ui/f_help.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
 #include "ui/tray_host.h"
 
 void f_qmr::connect_tray() {
     TrayHost& tray = services_.tray;
-    connect(&tray, &TrayHost::activationRequested, this, &f_qmr::bringToFront);
-    connect(&tray, &TrayHost::quitRequested, this, &QWidget::close);
-    connect(&tray, &TrayHost::availabilityChanged, this, &f_qmr::tray_availability_changed);
+    connect(&tray, &TrayHost::activation_requested, this, &f_qmr::bring_to_front);
+    connect(&tray, &TrayHost::quit_requested, this, &QWidget::close);
+    connect(&tray, &TrayHost::availability_changed, this, &f_qmr::tray_availability_changed);
 }
 
 void f_qmr::Form_Load(const LoadReport& report) {
-    services_.tray.showIcon();
+    services_.tray.show_icon();
     grid_->select_line(1);
     scheduler_->start();
 
     const bool start_in_tray = ::access(pref_path().c_str(), F_OK) == 0;
     if (!start_in_tray) {
-        bringToFront();
-    } else if (!services_.tray.isActive()) {
+        bring_to_front();
+    } else if (!services_.tray.is_active()) {
         // At the start of a session the notification area may come a little
         // after the programs; without one, the window is all there is.
         waiting_for_tray_ = true;
         QTimer::singleShot(services_.tray_wait, this, [this] {
             if (waiting_for_tray_ && !closing_)
-                bringToFront();
+                bring_to_front();
         });
     }
 
@@ -71,7 +71,7 @@ void f_qmr::warn(const QString& text) {
     services_.prompter.ask(this, PromptIcon::exclamation, QStringLiteral("Quillmoor"), text, {PromptButton::ok});
 }
 
-void f_qmr::bringToFront() {
+void f_qmr::bring_to_front() {
     waiting_for_tray_ = false;
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
@@ -95,9 +95,9 @@ void f_qmr::centre_on_screen() {
     move(std::max(frame.left(), area.left()), std::max(frame.top(), area.top()));
 }
 
-void f_qmr::hideWindow() {
+void f_qmr::hide_window() {
     // Hidden with no icon to click, the window would be out of reach.
-    if (services_.tray.isActive())
+    if (services_.tray.is_active())
         hide();
     else
         showMinimized();
@@ -105,12 +105,12 @@ void f_qmr::hideWindow() {
 
 void f_qmr::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange || !isMinimized() || !services_.tray.isActive())
+    if (event->type() != QEvent::WindowStateChange || !isMinimized() || !services_.tray.is_active())
         return;
     // Hidden once the change of state is over: some window managers keep a
     // task-bar entry for a window hidden in the middle of it.
     QTimer::singleShot(0, this, [this] {
-        if (isMinimized() && services_.tray.isActive())
+        if (isMinimized() && services_.tray.is_active())
             hide();
     });
 }
@@ -119,11 +119,11 @@ void f_qmr::tray_availability_changed(bool available) {
     if (available) {
         if (waiting_for_tray_) {
             waiting_for_tray_ = false;
-            services_.tray.showIcon();
+            services_.tray.show_icon();
         }
     } else if (!closing_ && !waiting_for_tray_ && !isVisible()) {
         // The icon that was to bring the window back is gone.
-        bringToFront();
+        bring_to_front();
     }
 }
 
@@ -133,8 +133,8 @@ bool f_qmr::question_open() const {
 
 void f_qmr::notify(const QString& text) {
     // Without a tray, the window is on the desktop: its status line says it.
-    if (services_.tray.isActive())
-        services_.tray.showNotification(QStringLiteral("Quillmoor"), text);
+    if (services_.tray.is_active())
+        services_.tray.show_notification(QStringLiteral("Quillmoor"), text);
     else
         show_status(text.toStdString());
 }
@@ -170,7 +170,7 @@ void f_qmr::shut_down() {
     closing_ = true;
     waiting_for_tray_ = false;
     scheduler_->stop();
-    services_.tray.removeIcon();
+    services_.tray.remove_icon();
     if (help_)
         help_->close();
     emit quit_requested();

@@ -13,14 +13,13 @@ namespace {
 
 constexpr int column_count = 5;
 
-/// Column widths in pixels of a 96-dpi screen: 1200, 2300, 800, 3350 and 1700
-/// twips.
+/// Column widths in pixels of a 96-dpi screen.
 constexpr std::array<int, column_count> column_widths{80, 153, 53, 223, 113};
 
 QPushButton* button(const QString& caption, const QString& name) {
-    auto* pushButton = new QPushButton(caption);
-    pushButton->setObjectName(name);
-    return pushButton;
+    auto* created = new QPushButton(caption);
+    created->setObjectName(name);
+    return created;
 }
 
 } // namespace

@@ -22,18 +22,18 @@ public:
         undecided, ///< start() not called yet
         primary,   ///< this process is the running instance and listens
         secondary, ///< another instance runs and was asked to come to the front
-        failed     ///< neither could be done; errorString() says why
+        failed     ///< neither could be done; error() says why
     };
 
     /// The socket of the current user's program working in `data_folder`:
     /// "quillmoor-", the user's name and a digest of the folder's path, in the
     /// user's runtime folder ($XDG_RUNTIME_DIR, which others cannot enter).
     /// Two programs with different data folders share nothing, and each may run.
-    static QString defaultServerName(const QString& data_folder);
+    static QString default_server_name(const QString& data_folder);
 
-    /// `serverName` is the socket's path (a bare name lands in the temporary
+    /// `server_name` is the socket's path (a bare name lands in the temporary
     /// folder); its lock file is the same path followed by ".lock".
-    explicit SingleInstance(QString serverName, QObject* parent = nullptr);
+    explicit SingleInstance(QString server_name, QObject* parent = nullptr);
     ~SingleInstance() override;
 
     /// Becomes the running instance, taking over a socket that a crashed one
@@ -42,24 +42,24 @@ public:
     Role start(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
     Role role() const { return role_; }
-    const QString& serverName() const { return serverName_; }
+    const QString& server_name() const { return server_name_; }
     /// Why start() failed, in French.
-    const QString& errorString() const { return error_; }
+    const QString& error() const { return error_; }
 
 signals:
     /// Another start of the program asked this one to show its window.
-    void activationRequested();
+    void activation_requested();
 
 private:
-    Role becomePrimary();
-    Role askPrimary(std::chrono::milliseconds timeout);
+    Role become_primary();
+    Role ask_primary(std::chrono::milliseconds timeout);
     Role fail(const QString& reason);
-    void acceptConnections();
-    void readRequest(QLocalSocket* peer);
+    void accept_connections();
+    void read_request(QLocalSocket* peer);
 
-    QString serverName_;
-    QString socketPath_;
-    int lockFd_ = -1;
+    QString server_name_;
+    QString socket_path_;
+    int lock_fd_ = -1;
     QLocalServer* server_ = nullptr;
     Role role_ = Role::undecided;
     QString error_;

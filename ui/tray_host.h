@@ -15,19 +15,19 @@ public:
 
     /// The icon is shown and a notification area is there to show it: only
     /// then may the window hide itself, leaving the icon to bring it back.
-    virtual bool isActive() const = 0;
+    virtual bool is_active() const = 0;
     /// Whether the desktop has a notification area at all.
-    virtual bool isAvailable() const = 0;
-    virtual void showIcon() = 0;
-    virtual void removeIcon() = 0;
+    virtual bool is_available() const = 0;
+    virtual void show_icon() = 0;
+    virtual void remove_icon() = 0;
     /// A short notice beside the icon; nothing waits for the user.
-    virtual void showNotification(const QString& title, const QString& text) = 0;
+    virtual void show_notification(const QString& title, const QString& text) = 0;
 
 signals:
     /// A left click or a double click on the icon, or "&Restaurer".
-    void activationRequested();
+    void activation_requested();
     /// " &Quitter" in the icon's menu.
-    void quitRequested();
+    void quit_requested();
     /// The notification area appeared or went away.
-    void availabilityChanged(bool available);
+    void availability_changed(bool available);
 };

@@ -36,7 +36,7 @@ TEST(ScheduleFile, LinesWriteBackByteForByteReadableByTheOwnerOnly) {
     const std::string folder = dir.path() + "/", path = dir.file("planifs.txt");
     ScheduleTable table;
     EXPECT_TRUE(load_schedule(folder, table).ok) << "a missing file is an empty schedule";
-    const std::string rest = numbered_line("f", 40).substr(4); // fields 2 to 40
+    const std::string rest = numbered_line("f", 40).substr(4); // the fields after field::title
     const std::string quoted_line = R"(" dire ""oui"",""non"" ")" + rest;
     // The second line is Windows-1252, as older versions wrote it; it comes back as UTF-8.
     write_file(path, example_line + "\"\xE9t\xE9\"" + rest + quoted_line);
@@ -57,7 +57,7 @@ TEST(ScheduleFile, LinesWriteBackByteForByteReadableByTheOwnerOnly) {
 
 TEST(ScheduleFile, DamagedFilesLoadRepairedWithoutWritingAndTheFirstSaveKeepsACopy) {
     const std::string line = numbered_line("f", 40);
-    const std::string rest = line.substr(4, line.size() - 6); // fields 2 to 40, no line end
+    const std::string rest = line.substr(4, line.size() - 6); // the fields after field::title, no line end
     std::string lines_201, accents;
     for (int n = 0; n < 201; ++n)
         lines_201 += line;

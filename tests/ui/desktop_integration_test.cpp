@@ -25,8 +25,8 @@ TEST(AppIcon, EverySizeIsRenderedWithItsGlobe) {
 
 TEST(DesktopIntegration, IconMenuClicksAndNotices) {
     Tray tray;
-    QSignalSpy activations(&tray.integration, &TrayHost::activationRequested);
-    QSignalSpy quits(&tray.integration, &TrayHost::quitRequested);
+    QSignalSpy activations(&tray.integration, &TrayHost::activation_requested);
+    QSignalSpy quits(&tray.integration, &TrayHost::quit_requested);
     EXPECT_EQ(tray.icon().toolTip(), "Quillmoor");
     EXPECT_FALSE(tray.icon().icon().isNull());
     EXPECT_EQ(tray.icon().contextMenu(), tray.integration.menu());
@@ -46,18 +46,18 @@ TEST(DesktopIntegration, IconMenuClicksAndNotices) {
         emit tray.icon().activated(reason);
     EXPECT_EQ(activations.count(), 3);
     EXPECT_EQ(quits.count(), 1);
-    tray.integration.showNotification("Quillmoor", "Galerie : 12 images copiées, 3 en échec");
+    tray.integration.show_notification("Quillmoor", "Galerie : 12 images copiées, 3 en échec");
     EXPECT_EQ(tray.notices, std::vector<std::string>{"Galerie : 12 images copiées, 3 en échec"});
 }
 
 TEST(DesktopIntegration, NotificationAreaComingAndGoing) {
     Tray tray;
-    QSignalSpy changes(&tray.integration, &TrayHost::availabilityChanged);
-    EXPECT_FALSE(tray.integration.isActive()) << "active before the icon is shown";
-    tray.integration.showIcon();
+    QSignalSpy changes(&tray.integration, &TrayHost::availability_changed);
+    EXPECT_FALSE(tray.integration.is_active()) << "active before the icon is shown";
+    tray.integration.show_icon();
     for (const bool available : {true, false, false, true}) {
         tray.set_available(available);
-        EXPECT_EQ(tray.integration.isActive(), available);
+        EXPECT_EQ(tray.integration.is_active(), available);
     }
     ASSERT_EQ(changes.count(), 2);
     EXPECT_FALSE(changes[0][0].toBool());

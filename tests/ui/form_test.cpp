@@ -7,7 +7,7 @@
 
 #include "net/text.h"
 #include "ui/directory_list.h"
-#include "ui/help_window.h"
+#include "ui/f_help.h"
 
 namespace {
 

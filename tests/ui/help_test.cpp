@@ -2,7 +2,7 @@
 
 #include <QPlainTextEdit>
 
-#include "ui/help_window.h"
+#include "ui/f_help.h"
 
 using Help = WindowTest;
 

@@ -5,7 +5,7 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "ui/help_window.h"
+#include "ui/f_help.h"
 
 namespace {
 

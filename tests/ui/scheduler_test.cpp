@@ -18,7 +18,7 @@ protected:
         site.on_visit = [this] { on_disk_at_visit.push_back(planifs()); };
         site.start();
         clock.moment = FixedClock::at("2007/05/14 10:00");
-        tray.integration.showIcon();
+        tray.integration.show_icon();
         WindowTest::SetUp();
     }
 

@@ -40,11 +40,11 @@ void leave_dead_socket(const std::string& path) {
 TEST(SingleInstance, LaterStartsBringTheFirstForward) {
     Socket socket;
     auto first = std::make_unique<SingleInstance>(socket.name);
-    ASSERT_EQ(first->start(), Role::primary) << first->errorString().toStdString();
+    ASSERT_EQ(first->start(), Role::primary) << first->error().toStdString();
     struct stat status {};
     ASSERT_EQ(stat(socket.path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 077, 0u) << "others may reach the socket";
-    QSignalSpy asked(first.get(), &SingleInstance::activationRequested);
+    QSignalSpy asked(first.get(), &SingleInstance::activation_requested);
     // Other talk, or too much of it, is hung up on and asks nothing.
     for (const QByteArray& talk : {QByteArray("hello\n"), QByteArray(4096, 'a')}) {
         QLocalSocket stranger;
@@ -70,8 +70,8 @@ TEST(SingleInstance, WhatAnEarlierRunLeftBehind) {
         Socket socket;
         leave(socket.path);
         SingleInstance first(socket.name);
-        ASSERT_EQ(first.start(), Role::primary) << first.errorString().toStdString();
-        QSignalSpy asked(&first, &SingleInstance::activationRequested);
+        ASSERT_EQ(first.start(), Role::primary) << first.error().toStdString();
+        QSignalSpy asked(&first, &SingleInstance::activation_requested);
         EXPECT_EQ(SingleInstance(socket.name).start(1s), Role::secondary);
         EXPECT_TRUE(asked.wait(2000));
     }

@@ -74,7 +74,7 @@ struct Tray {
     /// The notification area appears or goes away.
     void set_available(bool now) {
         available = now;
-        integration.checkTrayAvailability();
+        integration.check_tray_availability();
     }
     QSystemTrayIcon& icon() { return *integration.findChild<QSystemTrayIcon*>(); }
 

@@ -1,4 +1,4 @@
-#include "ui/help_window.h"
+#include "ui/f_help.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>
