@@ -14,6 +14,7 @@
 #include "app/instance_lock.h"
 #include "app/run_report.h"
 #include "app/status_printer.h"
+#include "quillmoor_version.h"
 
 namespace {
 
@@ -229,7 +230,7 @@ int run_command_line(const std::vector<std::string>& args, const CommandLineCont
         context.out << usage_text();
         return output_status(context);
     case Command::Kind::version:
-        context.out << "Quillmoor v2.0\n";
+        context.out << program_and_version << '\n';
         return output_status(context);
     case Command::Kind::list:
         return list_extractions(context);

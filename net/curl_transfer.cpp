@@ -12,6 +12,7 @@
 #include <curl/curl.h>
 
 #include "net/address.h"
+#include "quillmoor_version.h"
 
 namespace {
 
@@ -163,7 +164,7 @@ struct CurlTransfer::Impl {
     // after a reset.
     void configure(CURL* easy) const {
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, "Quillmoor/2.0");
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, "Quillmoor/" QUILLMOOR_VERSION);
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connect_timeout.count()));

@@ -90,10 +90,6 @@ std::optional<std::string> walk_tree(const std::string& root, const std::string&
     return level;
 }
 
-char ascii_lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 /// True for a short body holding "404", "405" or "html" in any case: what a
 /// server sends instead of the image. `head` holds the first bytes of a body
 /// of `size` bytes.
@@ -104,8 +100,8 @@ bool looks_like_error_page(std::string_view body, std::size_t size) {
         if (body[at + 2] == '4' || body[at + 2] == '5')
             return true;
     for (std::size_t at = 0; at + 4 <= body.size(); ++at)
-        if (ascii_lower(body[at]) == 'h' && ascii_lower(body[at + 1]) == 't' && ascii_lower(body[at + 2]) == 'm' &&
-            ascii_lower(body[at + 3]) == 'l')
+        if (lower_ascii(body[at]) == 'h' && lower_ascii(body[at + 1]) == 't' && lower_ascii(body[at + 2]) == 'm' &&
+            lower_ascii(body[at + 3]) == 'l')
             return true;
     return false;
 }
@@ -146,7 +142,7 @@ std::string chemin_local(std::string_view text) {
     return std::string(text);
 }
 
-std::optional<ImagePlace> image_place(std::string_view address, std::string_view destination, int layout) {
+std::optional<ImagePlace> image_place(std::string_view address, std::string_view destination, Layout layout) {
     // A relative destination would land in whatever folder the program was
     // started from. A NUL would silently cut the path that the system sees.
     if (!destination.starts_with('/') || destination.find('\0') != std::string_view::npos ||
@@ -177,7 +173,7 @@ std::string ImagePlace::directory() const {
     return root + tree;
 }
 
-ImageTarget choose_target(const ImagePlace& place, int existing_policy) {
+ImageTarget choose_target(const ImagePlace& place, ExistingPolicy existing_policy) {
     std::string path = place.directory() + place.name;
     if (!is_regular_file(path))
         return {ImageTarget::Decision::fetch, std::move(path)};
@@ -262,25 +258,27 @@ bool ImageDownload::fail() {
 }
 
 ImageCopy copy_image(InternetTransfer& transfer, std::string_view address, std::string_view destination,
-                     int existing_policy, int layout) {
+                     ExistingPolicy existing_policy, Layout layout) {
     // Everything that could lead outside the destination is refused before
     // the first directory is made, so a refused address leaves no trace.
     const std::optional<ImagePlace> place = image_place(address, destination, layout);
     if (!place)
-        return disk_failure;
+        return copy_disk_failure;
     const ImageTarget target = choose_target(*place, existing_policy);
     if (target.decision == ImageTarget::Decision::leave)
-        return left_alone;
+        return copy_left_alone;
     ImageDownload download;
     if (!download.open(*place))
-        return disk_failure;
+        return copy_disk_failure;
     const FetchResult fetched = transfer.fetch_bytes(place->address, download);
     return download.finish(fetched, target.path);
 }
 
 int copie_image(InternetTransfer& transfer, std::string_view address, std::string_view destination, int existing_policy,
                 int layout) {
-    return copy_image(transfer, address, destination, existing_policy, layout).result;
+    return copy_image(transfer, address, destination, static_cast<ExistingPolicy>(existing_policy),
+                      static_cast<Layout>(layout))
+        .result;
 }
 
 } // namespace m_qmr

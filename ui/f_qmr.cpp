@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "quillmoor_version.h"
 #include "store/atomic_file.h"
 #include "store/error_text.h"
 #include "ui/accessible_lists.h"
@@ -148,8 +149,8 @@ void f_qmr::m_aide_Click() {
 }
 
 void f_qmr::m_apropos_Click() {
-    services_.prompter.ask(this, PromptIcon::information, QStringLiteral("A propos"), QStringLiteral("Quillmoor v2.0"),
-                           {PromptButton::ok});
+    services_.prompter.ask(this, PromptIcon::information, QStringLiteral("A propos"),
+                           QString::fromUtf8(program_and_version), {PromptButton::ok});
 }
 
 std::string f_qmr::pref_path() const {
