@@ -235,13 +235,13 @@ TEST_F(CurlTransferTest, OffersCredentialsOnlyToTheStartSite) {
 // connections, and the credentials still for the start site only.
 TEST_F(CurlTransferTest, RunsSixFetchesAtOnceAtMostOverKeptConnections) {
     transfer.set_credentials("ann", "s3cret", site.url("/"));
+    std::vector<FetchTicket> tickets;
     for (int i = 0; i < 30; ++i)
-        transfer.start({(i < 6 ? other : site).url("/basic"), nullptr});
+        tickets.push_back(transfer.start({(i < 6 ? other : site).url("/basic"), nullptr}));
     std::vector<std::string> bodies;
-    for (auto ended = transfer.wait(); !ended.empty(); ended = transfer.wait())
-        for (const FetchDone& done : ended)
-            bodies.push_back(done.result.body);
-    EXPECT_EQ(bodies.size(), 30u);
+    for (const FetchTicket ticket : tickets)
+        bodies.push_back(transfer.wait_for(ticket).body);
+    EXPECT_FALSE(transfer.wait_for_any()) << "all taken";
     EXPECT_EQ(std::count(bodies.begin(), bodies.end(), "secret"), 24);
     EXPECT_EQ(authorized_at_other, 0);
     // One connection is one fetch at a time: more than one shows fetches side by side.
@@ -255,10 +255,11 @@ TEST_F(CurlTransferTest, RunsSixFetchesAtOnceAtMostOverKeptConnections) {
 TEST_F(CurlTransferTest, FetchesSharingTheLinkShareItsTime) {
     CurlTransfer shared({.total_timeout = 4s, .extra_ca_file = {}});
     std::vector<StringSink> sinks(max_fetches_in_flight);
+    std::vector<FetchTicket> tickets;
     for (StringSink& sink : sinks)
-        shared.start({site.url("/paced"), &sink});
-    while (!shared.wait().empty()) {
-    }
+        tickets.push_back(shared.start({site.url("/paced"), &sink}));
+    for (const FetchTicket ticket : tickets)
+        EXPECT_TRUE(shared.wait_for(ticket).ok);
     for (const StringSink& sink : sinks)
         EXPECT_EQ(sink.body.size(), 200'000u);
 }
