@@ -31,7 +31,7 @@ public:
     virtual ~BodySink() = default;
     /// Takes the next bytes of the body. False refuses them: the fetch then
     /// fails at once.
-    virtual bool write(std::string_view bytes) = 0;
+    [[nodiscard]] virtual bool write(std::string_view bytes) = 0;
 };
 
 /// One fetch to start: a page, whose body comes back in the result, or an

@@ -24,11 +24,6 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
-bool is_directory(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 bool is_regular_file(const std::string& path) {
     struct stat info;
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
@@ -122,12 +117,6 @@ std::string first_free_version(const std::string& directory, std::string_view na
     return {};
 }
 
-constexpr ImageCopy written{image_written, CopyFailure::none};
-constexpr ImageCopy left_alone{image_not_written, CopyFailure::none};
-constexpr ImageCopy refused_by_server{image_not_written, CopyFailure::server};
-constexpr ImageCopy network_failure{image_failed, CopyFailure::network};
-constexpr ImageCopy disk_failure{image_failed, CopyFailure::disk};
-
 } // namespace
 
 std::string url_arbre(std::string_view address) {
@@ -198,12 +187,12 @@ bool ImageDownload::open(const ImagePlace& place, bool make_destination) {
     tree_ = place.tree;
     // The destination itself is the user's choice and may be a link. It is
     // made before a run; only when it went missing since is it made here.
-    if (!is_directory(root_) && (!make_destination || make_directories(root_, 0777, &created_) != 0))
+    if (!is_directory(root_) && (!make_destination || !make_directories(root_, 0777, &created_)))
         return fail();
     // No folder of the tree is made before the image is to be written: the
     // body waits in the deepest level that is there already.
     const std::optional<std::string> level = walk_tree(root_, tree_, nullptr);
-    if (!level || !file_.create(*level + place.name, 0666).empty())
+    if (!level || !file_.create(*level + place.name, 0666))
         return fail();
     head_.clear();
     size_ = 0;
@@ -223,24 +212,24 @@ bool ImageDownload::write(std::string_view bytes) {
 ImageCopy ImageDownload::finish(const FetchResult& fetched, const std::string& path) {
     if (!fetched.ok) {
         abandon();
-        return failed_ ? disk_failure : network_failure;
+        return failed_ ? copy_disk_failure : copy_network_failure;
     }
     // An empty body would wipe a good image under "replace".
     if (fetched.http_status >= 400 || size_ == 0 || looks_like_error_page(head_, size_)) {
         abandon();
-        return refused_by_server;
+        return copy_refused_by_server;
     }
     // Made only now, one level at a time, so that an earlier image has
     // decided whether a name is a file or a folder, and no folder stands empty
     // for an image that failed. A rename into a folder made under the one
     // that holds the body stays on its file system. No fsync: an image is
     // cheap to fetch again.
-    if (!walk_tree(root_, tree_, &created_) || !file_.commit(path, Durability::none).empty()) {
+    if (!walk_tree(root_, tree_, &created_) || !file_.commit(path, Durability::none)) {
         abandon();
-        return disk_failure;
+        return copy_disk_failure;
     }
     created_.clear();
-    return written;
+    return copy_written;
 }
 
 void ImageDownload::abandon() {

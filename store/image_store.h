@@ -87,12 +87,12 @@ public:
     /// Makes the temporary file, and no folder of the tree; the destination
     /// only when it is missing and `make_destination`. False when the disk
     /// refuses, or a level of the tree is not a real folder.
-    bool open(const ImagePlace& place, bool make_destination = true);
+    [[nodiscard]] bool open(const ImagePlace& place, bool make_destination = true);
     bool write(std::string_view bytes) override;
     /// Ends the download that `fetched` describes: written to `path` (in the
     /// folder of the place opened), with the folders it needs, or refused and
     /// dropped.
-    ImageCopy finish(const FetchResult& fetched, const std::string& path);
+    [[nodiscard]] ImageCopy finish(const FetchResult& fetched, const std::string& path);
     /// Drops the temporary file and the folders made for it.
     void abandon();
 

@@ -163,7 +163,8 @@ void f_qmr::m_tb_Click() {
     const std::string path = pref_path();
     std::string failure;
     if (wanted) {
-        failure = write_file_atomically(path, "\"1\"\r\n", Durability::flush_to_disk);
+        if (const Result<void> written = write_file_atomically(path, "\"1\"\r\n", Durability::flush_to_disk); !written)
+            failure = written.error();
     } else if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
         failure = error_text(errno);
     }

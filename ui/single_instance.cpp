@@ -1,11 +1,7 @@
 #include "ui/single_instance.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +14,8 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
+
+#include "store/file_lock.h"
 
 namespace {
 
@@ -35,10 +33,6 @@ QString userName() {
     if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_name && *entry->pw_name)
         return QString::fromLocal8Bit(entry->pw_name);
     return QString::number(getuid());
-}
-
-QString errnoText() {
-    return QString::fromLocal8Bit(std::strerror(errno));
 }
 
 } // namespace
@@ -61,28 +55,19 @@ SingleInstance::~SingleInstance() {
     // The server closes and unlinks its socket with the object (a child),
     // before the lock goes, so that no later start finds a dead socket.
     delete server_;
-    if (lockFd_ >= 0)
-        close(lockFd_);
 }
 
 SingleInstance::Role SingleInstance::start(std::chrono::milliseconds timeout) {
     if (role_ != Role::undecided)
         return role_;
-    const QByteArray lockPath = QFile::encodeName(socketPath_ + QStringLiteral(".lock"));
-    // O_CLOEXEC: a program started from here must not keep the lock after we end.
-    lockFd_ = open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lockFd_ < 0)
-        return fail(QStringLiteral("impossible d'ouvrir %1 (%2)").arg(QFile::decodeName(lockPath), errnoText()));
-    int result;
-    do {
-        result = flock(lockFd_, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    if (result == 0)
+    Result<UniqueFd, LockFailure> lock =
+        lock_file(QFile::encodeName(socketPath_ + QStringLiteral(".lock")).toStdString());
+    if (lock) {
+        lockFd_ = std::move(*lock);
         return becomePrimary();
-    if (errno != EWOULDBLOCK)
-        return fail(QStringLiteral("impossible de verrouiller %1 (%2)").arg(QFile::decodeName(lockPath), errnoText()));
-    close(lockFd_);
-    lockFd_ = -1;
+    }
+    if (lock.kind() != LockFailure::held_elsewhere)
+        return fail(QString::fromStdString(lock.error()));
     return askPrimary(timeout);
 }
 
@@ -129,10 +114,7 @@ SingleInstance::Role SingleInstance::askPrimary(std::chrono::milliseconds timeou
 SingleInstance::Role SingleInstance::fail(const QString& reason) {
     delete server_;
     server_ = nullptr;
-    if (lockFd_ >= 0) {
-        close(lockFd_);
-        lockFd_ = -1;
-    }
+    lockFd_.reset();
     error_ = reason;
     return role_ = Role::failed;
 }

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include "store/unique_fd.h"
+
 class QLocalServer;
 class QLocalSocket;
 
@@ -59,7 +61,7 @@ private:
 
     QString serverName_;
     QString socketPath_;
-    int lockFd_ = -1;
+    UniqueFd lockFd_;
     QLocalServer* server_ = nullptr;
     Role role_ = Role::undecided;
     QString error_;

@@ -201,8 +201,8 @@ TEST_F(ImageStoreTest, ADestinationMadeForARunGoesWhenTheRunLeftItEmpty) {
         SCOPED_TRACE(folder + " " + written);
         reset({});
         {
-            const PreparedDestination made = prepare_destination(dest_ + "/" + folder);
-            EXPECT_EQ(made.refusal(), "");
+            const Result<PreparedDestination> made = prepare_destination(dest_ + "/" + folder);
+            EXPECT_TRUE(made.ok());
             if (!written.empty())
                 write_file(dest_ + "/" + folder + "/" + written, "x");
         }
