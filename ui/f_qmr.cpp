@@ -128,6 +128,8 @@ void f_qmr::show_status(const std::string& text) {
     form_->Label4->setText(QString::fromStdString(text));
 }
 
+// Busy is the status line's own blue, RGB (128, 128, 255); idle, the
+// button face of the desktop's palette.
 void f_qmr::set_background(StatusBackground background) {
     QPalette palette = form_->Label4->palette();
     palette.setColor(QPalette::Window, background == StatusBackground::busy ? QColor(128, 128, 255)

@@ -66,14 +66,6 @@ TEST(AddressTest, Helpers) {
     EXPECT_TRUE(autre_site("http://host/", "https://host/"));
     EXPECT_TRUE(autre_site("http://Host/", "http://host/"));
     EXPECT_TRUE(autre_site("host/a", "host/a")); // no root is never the same site
-    // dans_liste: the text, the count of slots to read, whether it is found.
-    const std::vector<std::string> slots = {"zero", "a", "b", "A", "b ", "", "a"}; // slot 0 is never read
-    const std::tuple<std::string, int, bool> in_list[] = {
-        {"zero", 6, false}, {"a", -3, false}, {"b", 1, false}, {"b", 2, true},
-        {"B", 6, false},    {"b ", 3, false}, {"", 5, true},   {"a", 99, true},
-    };
-    for (const auto& [text, count, found] : in_list)
-        EXPECT_EQ(dans_liste(text, slots, count), found) << "[" << text << "] " << count;
 }
 
 /// Keeps an image's body whole, where a run streams it to disk.
