@@ -5,7 +5,6 @@
 #include <vector>
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "store/directories.h"
@@ -19,15 +18,10 @@ std::string with_slash(std::string path) {
     return path;
 }
 
-bool is_directory(const std::string& path) {
-    struct stat status {};
-    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-/// "" when this process can create files in the directory `path`.
-std::string write_problem(const std::string& path) {
+/// Whether this process can create files in the directory `path`.
+Result<void> check_writable(const std::string& path) {
     if (access(path.c_str(), W_OK | X_OK) != 0)
-        return "le dossier " + path + " n'est pas accessible en écriture (" + error_text(errno) + ")";
+        return Error{"le dossier " + path + " n'est pas accessible en écriture (" + error_text(errno) + ")"};
     return {};
 }
 
@@ -62,54 +56,43 @@ std::string user_data_root(const DataFolderSources& sources) {
     return {};
 }
 
-std::string prepare_folder(const std::string& path) {
+Result<void> prepare_folder(const std::string& path) {
     if (path.empty())
-        return "aucun dossier n'est connu";
+        return Error{"aucun dossier n'est connu"};
     // Each missing level is made, so that a fresh account without
     // ~/.local/share still gets its folder.
-    if (const int error = make_directories(path, 0700); error != 0)
-        return "le dossier " + path + " ne peut pas être créé (" + error_text(error) + ")";
+    if (const Result<void> made = make_directories(path, 0700); !made)
+        return Error{"le dossier " + path + " ne peut pas être créé (" + made.error() + ")"};
     if (!is_directory(path))
-        return "le dossier " + path + " ne peut pas être créé (" + error_text(EEXIST) + ")";
-    return write_problem(path);
+        return Error{"le dossier " + path + " ne peut pas être créé (" + error_text(EEXIST) + ")"};
+    return check_writable(path);
 }
 
-DataFolder choose_data_folder(const DataFolderSources& sources) {
-    DataFolder folder;
+Result<DataFolder> choose_data_folder(const DataFolderSources& sources) {
     std::string user_problem;
     if (const std::string root = user_data_root(sources); !root.empty()) {
         const std::string standard = with_slash(root) + "Qmr";
         if (is_directory(standard)) {
             // Falling back from a folder that exists would hide the extractions
             // stored in it: the user must rather hear that it cannot be written.
-            if (access(standard.c_str(), W_OK | X_OK) != 0) {
-                folder.error = "Le dossier de données " + standard + " n'est pas accessible en écriture (" +
-                               error_text(errno) + ").";
-                return folder;
-            }
-            folder.path = standard + "/";
-            return folder;
+            if (access(standard.c_str(), W_OK | X_OK) != 0)
+                return Error{"Le dossier de données " + standard + " n'est pas accessible en écriture (" +
+                             error_text(errno) + ")."};
+            return DataFolder{standard + "/", false, {}};
         }
-        user_problem = prepare_folder(standard);
-        if (user_problem.empty()) {
-            folder.path = standard + "/";
-            return folder;
-        }
+        const Result<void> prepared = prepare_folder(standard);
+        if (prepared)
+            return DataFolder{standard + "/", false, {}};
+        user_problem = prepared.error();
     } else {
         user_problem = "ni XDG_DATA_HOME ni le dossier personnel ne sont connus";
     }
-    if (sources.program_folder.empty()) {
-        folder.error =
-            "Aucun dossier de données utilisable : " + user_problem + ", et le dossier du programme est inconnu.";
-        return folder;
-    }
+    if (sources.program_folder.empty())
+        return Error{"Aucun dossier de données utilisable : " + user_problem +
+                     ", et le dossier du programme est inconnu."};
     const std::string fallback = with_slash(sources.program_folder) + "qmrsetin";
-    if (const std::string problem = prepare_folder(fallback); !problem.empty()) {
-        folder.error = "Aucun dossier de données utilisable : " + user_problem + " ; " + problem + ".";
-        return folder;
-    }
-    folder.path = fallback + "/";
-    folder.fallback = true;
-    folder.warning = "Quillmoor garde ses données dans " + folder.path + " : " + user_problem + ".";
-    return folder;
+    if (const Result<void> prepared = prepare_folder(fallback); !prepared)
+        return Error{"Aucun dossier de données utilisable : " + user_problem + " ; " + prepared.error() + "."};
+    const std::string path = fallback + "/";
+    return DataFolder{path, true, "Quillmoor garde ses données dans " + path + " : " + user_problem + "."};
 }

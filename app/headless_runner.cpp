@@ -14,6 +14,7 @@
 #include "app/instance_lock.h"
 #include "app/run_report.h"
 #include "app/status_printer.h"
+#include "quillmoor_version.h"
 
 namespace {
 
@@ -23,16 +24,14 @@ void on_stop_signal(int signal_number) {
     stop_signal_caught = signal_number;
 }
 
-/// The data folder, or nothing after telling why it cannot be used.
-bool usable_data_folder(const CommandLineContext& context, DataFolder& folder) {
-    folder = context.data_folder();
-    if (folder.path.empty()) {
-        context.err << "quillmoor : " << folder.error << '\n';
-        return false;
-    }
-    if (!folder.warning.empty())
-        context.err << "quillmoor : " << folder.warning << '\n';
-    return true;
+/// The data folder, after telling its warning, or why it cannot be used.
+Result<DataFolder> usable_data_folder(const CommandLineContext& context) {
+    Result<DataFolder> folder = context.data_folder();
+    if (!folder)
+        context.err << "quillmoor : " << folder.error() << '\n';
+    else if (!folder->warning.empty())
+        context.err << "quillmoor : " << folder->warning << '\n';
+    return folder;
 }
 
 /// The status of a command whose output is its whole result: output that
@@ -44,25 +43,24 @@ int output_status(const CommandLineContext& context) {
     return exit_status::failure;
 }
 
-/// Loads planifs.txt, telling what was repaired; false when it cannot be read.
-bool load(const CommandLineContext& context, const std::string& folder, ScheduleTable& table, LoadReport& report) {
-    report = load_schedule(folder, table);
-    if (!report.ok) {
-        context.err << "quillmoor : " << report.error << '\n';
-        return false;
+/// Loads planifs.txt, telling what was repaired, or why it cannot be read.
+Result<LoadReport> load(const CommandLineContext& context, const std::string& folder, ScheduleTable& table) {
+    Result<LoadReport> report = load_schedule(folder, table);
+    if (!report) {
+        context.err << "quillmoor : " << report.error() << '\n';
+        return report;
     }
-    for (const auto& repair : report.repairs)
+    for (const auto& repair : report->repairs)
         context.err << "quillmoor : " << folder << schedule_file_name << " : " << repair << '\n';
-    return true;
+    return report;
 }
 
 int list_extractions(const CommandLineContext& context) {
-    DataFolder folder;
-    if (!usable_data_folder(context, folder))
+    const Result<DataFolder> folder = usable_data_folder(context);
+    if (!folder)
         return exit_status::failure;
     ScheduleTable table;
-    LoadReport report;
-    if (!load(context, folder.path, table, report))
+    if (!load(context, folder->path, table))
         return exit_status::failure;
     for (int number = 1; number <= table.line_count(); ++number) {
         const RowText row = row_text(table.line(number));
@@ -76,30 +74,28 @@ int list_extractions(const CommandLineContext& context) {
 }
 
 int run_extraction(const CommandLineContext& context, const std::string& title) {
-    DataFolder folder;
-    if (!usable_data_folder(context, folder))
+    const Result<DataFolder> folder = usable_data_folder(context);
+    if (!folder)
         return exit_status::failure;
 
     // Held from before the load until after the save, so that no other
     // process rewrites planifs.txt between the two.
     InstanceLock lock;
-    switch (lock.acquire(folder.path + InstanceLock::file_name)) {
-    case InstanceLock::State::held:
-        break;
-    case InstanceLock::State::held_elsewhere:
-        context.err << "quillmoor : une autre instance de Quillmoor travaille déjà dans " << folder.path
-                    << " ; réessayez quand elle aura fini.\n";
-        return exit_status::locked;
-    default:
-        context.err << "quillmoor : " << lock.error() << '\n';
+    if (const Result<void, LockFailure> locked = lock.acquire(folder->path + InstanceLock::file_name); !locked) {
+        if (locked.kind() == LockFailure::held_elsewhere) {
+            context.err << "quillmoor : une autre instance de Quillmoor travaille déjà dans " << folder->path
+                        << " ; réessayez quand elle aura fini.\n";
+            return exit_status::locked;
+        }
+        context.err << "quillmoor : " << locked.error() << '\n';
         return exit_status::failure;
     }
 
-    remove_leftover_save_files(folder.path);
+    remove_leftover_save_files(folder->path);
 
     ScheduleTable table;
-    LoadReport report;
-    if (!load(context, folder.path, table, report))
+    Result<LoadReport> report = load(context, folder->path, table);
+    if (!report)
         return exit_status::failure;
     const int number = table.find_title(title);
     if (number == 0) {
@@ -111,15 +107,15 @@ int run_extraction(const CommandLineContext& context, const std::string& title) 
     const ExtractionJob job = job_from_line(table.line(number));
     // Checked before anything is fetched: a relative destination would put
     // the images wherever the program was started from.
-    if (const std::string refusal = m_qmr::destination_refusal(job.destination); !refusal.empty()) {
-        context.err << "quillmoor : " << refusal << '\n';
+    if (const Result<void> checked = m_qmr::check_destination(job.destination); !checked) {
+        context.err << "quillmoor : " << checked.error() << '\n';
         return exit_status::failure;
     }
     // Made now, so that what the run leaves empty goes when this returns, after
     // a stop too. A destination that cannot be made or written stops nothing
     // here: its images fail one by one as disk errors, which the exit status
     // and the summary tell.
-    const m_qmr::PreparedDestination destination = m_qmr::prepare_destination(job.destination);
+    const Result<m_qmr::PreparedDestination> destination = m_qmr::prepare_destination(job.destination);
 
     const std::unique_ptr<InternetTransfer> transfer = context.make_transfer();
     StatusPrinter printer(context.out, context.out_is_terminal, context.stop_signal);
@@ -143,12 +139,12 @@ int run_extraction(const CommandLineContext& context, const std::string& title) 
 
     // A run that went to its end is stamped, failures or not, as the window does.
     stamp_line(table.line(number), context.now());
-    const std::string error = save_schedule(folder.path, table, &report);
-    if (!report.backup_path.empty())
-        context.err << "quillmoor : le fichier d'origine a été copié dans " << report.backup_path << '\n';
-    if (!error.empty()) {
-        context.err << "quillmoor : " << folder.path << schedule_file_name << " n'a pas pu être enregistré : " << error
-                    << '\n';
+    const Result<void> saved = save_schedule(folder->path, table, &*report);
+    if (!report->backup_path.empty())
+        context.err << "quillmoor : le fichier d'origine a été copié dans " << report->backup_path << '\n';
+    if (!saved) {
+        context.err << "quillmoor : " << folder->path << schedule_file_name
+                    << " n'a pas pu être enregistré : " << saved.error() << '\n';
         return exit_status::failure;
     }
     return run_incomplete(run.counters()) ? exit_status::incomplete : exit_status::ok;
@@ -229,7 +225,7 @@ int run_command_line(const std::vector<std::string>& args, const CommandLineCont
         context.out << usage_text();
         return output_status(context);
     case Command::Kind::version:
-        context.out << "Quillmoor v2.0\n";
+        context.out << program_and_version << '\n';
         return output_status(context);
     case Command::Kind::list:
         return list_extractions(context);

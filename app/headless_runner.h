@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "store/result.h"
+
 class InternetTransfer;
 struct DataFolder;
 
@@ -28,7 +30,7 @@ struct CommandLineContext {
     /// Status texts then replace each other on one line instead of scrolling.
     bool out_is_terminal = false;
     /// Chooses and creates the data folder; only asked when a command needs it.
-    std::function<DataFolder()> data_folder;
+    std::function<Result<DataFolder>()> data_folder;
     std::function<std::unique_ptr<InternetTransfer>()> make_transfer;
     /// The local date and time, for the stamp of a run.
     std::function<std::tm()> now;
@@ -38,7 +40,7 @@ struct CommandLineContext {
 
 /// Carries out the arguments (without the program's name) and returns the
 /// exit status: --run TITLE, --list, --version, --help; none prints the usage.
-int run_command_line(const std::vector<std::string>& args, const CommandLineContext& context);
+[[nodiscard]] int run_command_line(const std::vector<std::string>& args, const CommandLineContext& context);
 
 /// Makes SIGINT and SIGTERM only record themselves, for caught_stop_signal();
 /// a second signal of the same kind then ends the process at once.

@@ -4,23 +4,20 @@
 #include <unistd.h>
 #include <vector>
 
-#include <curl/curl.h>
-
 #include "net/curl_transfer.h"
+#include "app/curl_global.h"
 #include "app/data_folder.h"
 #include "app/headless_runner.h"
 #include "app/window_launcher.h"
 #include "schedule/clock.h"
 
 int main(int argc, char** argv) {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+    const CurlGlobal curl;
     ignore_write_signals();
 
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        curl_global_cleanup();
+    if (args.empty())
         return open_window(current_data_folder_sources().program_folder, argv[0]);
-    }
 
     catch_stop_signals();
     const CommandLineContext context{
@@ -32,8 +29,5 @@ int main(int argc, char** argv) {
         [] { return SystemClock().now(); },
         caught_stop_signal,
     };
-    const int status = run_command_line(args, context);
-
-    curl_global_cleanup();
-    return status;
+    return run_command_line(args, context);
 }

@@ -39,15 +39,18 @@ void StopSignalWatch::hold_signals() {
 }
 
 StopSignalWatch::StopSignalWatch(std::function<void()> on_stop) {
-    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
         change_mask(SIG_UNBLOCK, watched_signals);
         return;
     }
-    write_end = pipe_[1];
-    notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
+    read_end_.reset(ends[0]);
+    write_end_.reset(ends[1]);
+    write_end = write_end_.get();
+    notifier_ = std::make_unique<QSocketNotifier>(read_end_.get(), QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, on_stop = std::move(on_stop)] {
         char bytes[16];
-        while (::read(pipe_[0], bytes, sizeof bytes) > 0) {
+        while (::read(read_end_.get(), bytes, sizeof bytes) > 0) {
         }
         on_stop();
     });
@@ -67,8 +70,6 @@ StopSignalWatch::~StopSignalWatch() {
             ::sigaction(watched_signals[i], &previous_[i], nullptr);
     }
     write_end = -1;
+    // The notifier goes before the pipe it watches.
     notifier_.reset();
-    for (const int fd : pipe_)
-        if (fd >= 0)
-            ::close(fd);
 }

@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 
+#include "store/unique_fd.h"
+
 class QSocketNotifier;
 
 /// Turns SIGTERM, SIGINT and SIGHUP into a call of `on_stop` from the event
@@ -27,7 +29,8 @@ public:
 private:
     static constexpr std::array watched_signals{SIGTERM, SIGINT, SIGHUP};
 
-    int pipe_[2] = {-1, -1};
+    UniqueFd read_end_;
+    UniqueFd write_end_;
     std::array<struct sigaction, watched_signals.size()> previous_{};
     std::unique_ptr<QSocketNotifier> notifier_;
 };

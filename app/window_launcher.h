@@ -21,4 +21,4 @@ std::string launcher_folder(const std::string& window_folder);
 /// Replaces this process with the window program, keeping this program's
 /// name and environment. Returns only when that cannot be done, after saying
 /// why on standard error; the exit status to end with.
-int open_window(const std::string& program_folder, const char* program_name);
+[[nodiscard]] int open_window(const std::string& program_folder, const char* program_name);

@@ -33,13 +33,21 @@ int take_lock(InstanceLock& lock, const std::string& folder, Prompter& prompter)
     const QString text = QString::fromStdString(
         "Une autre instance de Quillmoor (par exemple « quillmoor --run », lancé par cron) travaille dans « " + folder +
         " ».\nLa fenêtre s'ouvrira dès qu'elle aura fini.");
+    std::string failure;
     const bool ended = wait_with_message(
-        text, [&] { return lock.acquire(path) != InstanceLock::State::held_elsewhere; },
+        text,
+        [&] {
+            const Result<void, LockFailure> locked = lock.acquire(path);
+            if (locked)
+                return true;
+            failure = locked.error();
+            return locked.kind() != LockFailure::held_elsewhere;
+        },
         std::chrono::milliseconds(500));
     if (!ended)
         return exit_status::locked;
     if (!lock.held()) {
-        prompter.error(nullptr, QString::fromStdString(lock.error()));
+        prompter.error(nullptr, QString::fromStdString(failure));
         return exit_status::failure;
     }
     return -1;
@@ -83,11 +91,12 @@ int run_window(int& argc, char** argv) {
     // beside the program: quillmoor --run looks there.
     DataFolderSources sources = current_data_folder_sources();
     sources.program_folder = launcher_folder(sources.program_folder);
-    const DataFolder folder = choose_data_folder(sources);
-    if (folder.path.empty()) {
-        prompter.error(nullptr, QString::fromStdString(folder.error));
+    const Result<DataFolder> chosen = choose_data_folder(sources);
+    if (!chosen) {
+        prompter.error(nullptr, QString::fromStdString(chosen.error()));
         return end_with(exit_status::failure);
     }
+    const DataFolder& folder = *chosen;
     // One window per user and data folder: a second start brings the first
     // one to the front instead of opening a window that would rewrite the same
     // schedule. Without the socket (a failure) the data folder's lock still
@@ -114,7 +123,7 @@ int run_window(int& argc, char** argv) {
     // A file that cannot be read leaves the window empty, and refusing to
     // save over it: the window says so.
     ScheduleTable table;
-    const LoadReport report = load_schedule(folder.path, table);
+    const Result<LoadReport> report = load_schedule(folder.path, table);
 
     CurlTransfer transfer;
     SystemClock clock;

@@ -2,4 +2,4 @@
 
 /// Opens the main window on the data folder and serves it until the program
 /// ends; returns the exit status. Needs a display.
-int run_window(int& argc, char** argv);
+[[nodiscard]] int run_window(int& argc, char** argv);

@@ -92,10 +92,10 @@ int make(const std::string& folder) {
     ScheduleTable table;
     for (int number = 1; number <= ScheduleTable::max_lines; ++number)
         table.append(line(number, "http://site/galerie/" + std::to_string(number) + "/", "/tmp/images"));
-    const std::string failure = save_schedule(folder + "/", table);
-    if (!failure.empty())
-        std::fprintf(stderr, "%s\n", failure.c_str());
-    return failure.empty() ? 0 : 1;
+    const Result<void> saved = save_schedule(folder + "/", table);
+    if (!saved)
+        std::fprintf(stderr, "%s\n", saved.error().c_str());
+    return saved ? 0 : 1;
 }
 
 /// A server on 127.0.0.1 that takes one connection, says nothing for
@@ -141,8 +141,7 @@ struct Window {
 
 /// The 200 extractions that --make wrote in `folder`.
 bool load_made(const std::string& folder, ScheduleTable& table) {
-    const LoadReport report = load_schedule(folder + "/", table);
-    if (report.ok && table.line_count() == ScheduleTable::max_lines)
+    if (load_schedule(folder + "/", table).ok() && table.line_count() == ScheduleTable::max_lines)
         return true;
     std::fprintf(stderr, "planifs.txt in %s: run --make first\n", folder.c_str());
     return false;

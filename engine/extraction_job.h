@@ -1,19 +1,22 @@
 #pragma once
 
 #include "store/file_name_filter.h"
+#include "store/image_store.h"
 
 #include <string>
 
-/// The parameters of one extraction, as stored on its schedule line.
+/// The parameters of one extraction, as stored on its schedule line. The
+/// policy and the layout are read from the line as numbers: a damaged line
+/// may hold 0 or any other, which the image store takes as it says.
 struct ExtractionJob {
     std::string title;
     std::string start_address;
     int depth = 0; ///< levels of links followed; 0 scans the start page only
     std::string user_name;
     std::string password;
-    int existing_policy = 0; ///< 1 leave, 2 replace, 3 new version
+    ExistingPolicy existing_policy{};
     std::string destination;
-    int layout = 0; ///< 1 flat, 2 tree
+    Layout layout{};
     PatternSet include_patterns;
     PatternSet exclude_patterns;
 };

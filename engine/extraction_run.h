@@ -44,6 +44,12 @@ struct RunCounters {
 
 /// Carries out extractions: crawls the site level by level to the job's
 /// depth, then copies every distinct image listed. One run at a time.
+///
+/// The run's texts live here, and only here: the status line's ("Récupère "
+/// and the title, the pages visited, the images copied) are the program's own
+/// French texts, built in extraction_run.cpp and shown as they come by the
+/// window and by the command line. How the run looks beside them (the status
+/// line's colour) is the window's.
 class ExtractionRun {
 public:
     ExtractionRun(InternetTransfer& transfer, RunObserver& observer);

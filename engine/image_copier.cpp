@@ -1,5 +1,6 @@
 #include "engine/image_copier.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -8,9 +9,6 @@ namespace {
 // How far beyond the entry whose turn it is the list is read, looking for
 // images to fetch among repeats and images already present.
 constexpr int max_planned_entries = 64;
-
-constexpr m_qmr::ImageCopy left_alone{m_qmr::image_not_written, m_qmr::CopyFailure::none};
-constexpr m_qmr::ImageCopy disk_failure{m_qmr::image_failed, m_qmr::CopyFailure::disk};
 
 void count_down(std::unordered_map<std::string, int>& counts, const std::string& key) {
     const auto it = counts.find(key);
@@ -54,7 +52,7 @@ bool ImageCopier::copy(const AddressList& images, const std::function<bool()>& s
             // Out of memory, most likely: this image is given up like a failed one.
             cancel_all();
             next_to_plan_ = number + 1;
-            copied = disk_failure;
+            copied = m_qmr::copy_disk_failure;
         }
         if (!copied) {
             cancel_all();
@@ -120,59 +118,49 @@ bool ImageCopier::start_fetch(Slot& slot, bool make_destination) {
     slot.ticket = transfer_.start({slot.place->address, slot.download.get()});
     slot.fetching = true;
     ++fetches_pending_;
-    ticket_entry_[slot.ticket] = slot.number;
     ++fetched_paths_[slot.target_path];
     return true;
 }
 
-bool ImageCopier::serve_fetches() {
-    std::vector<FetchDone> ended = transfer_.wait();
-    for (auto& done : ended) {
-        const auto entry = ticket_entry_.find(done.ticket);
-        if (entry == ticket_entry_.end())
-            continue;
-        Slot& owner = slots_[static_cast<std::size_t>(entry->second - slots_.front().number)];
-        owner.result = std::move(done.result);
-        owner.done = true;
-        ticket_entry_.erase(entry);
-    }
-    return !ended.empty();
-}
-
 bool ImageCopier::wait_for(Slot& slot) {
-    while (!slot.done && serve_fetches()) {
-    }
-    if (!slot.done) {
-        slot.result.error = "the fetch was lost";
-        slot.done = true;
-        ticket_entry_.erase(slot.ticket);
-    }
+    slot.result = transfer_.wait_for(slot.ticket);
+    slot.done = true;
     // A fetch cancelled by the yield hook is no failure of the image.
     return !(*stop_requested_)();
 }
 
+int ImageCopier::fetches_at_work() const {
+    return static_cast<int>(std::count_if(slots_.begin(), slots_.end(), [this](const Slot& slot) {
+        return slot.fetching && !slot.done && !transfer_.has_ended(slot.ticket);
+    }));
+}
+
+bool ImageCopier::results_outstanding() const {
+    return std::any_of(slots_.begin(), slots_.end(), [](const Slot& slot) { return slot.fetching && !slot.done; });
+}
+
 std::optional<m_qmr::ImageCopy> ImageCopier::take_turn(Slot& slot) {
     if (!slot.place)
-        return disk_failure;
+        return m_qmr::copy_disk_failure;
     // Decided now that every earlier entry is on disk, as it would be one
     // fetch after the other.
     const m_qmr::ImageTarget target = m_qmr::choose_target(*slot.place, job_.existing_policy);
     const bool needed = target.decision == m_qmr::ImageTarget::Decision::fetch;
     if (!slot.fetching && needed) {
         // The fetches ahead may hold every place: one of them ends first.
-        while (ticket_entry_.size() >= static_cast<std::size_t>(max_fetches_in_flight) && serve_fetches()) {
+        while (fetches_at_work() >= max_fetches_in_flight && transfer_.wait_for_any()) {
         }
         if ((*stop_requested_)())
             return std::nullopt;
         slot.target_path = target.path;
         if (!start_fetch(slot, true))
-            return disk_failure;
+            return m_qmr::copy_disk_failure;
     }
     if (slot.fetching && !wait_for(slot))
         return std::nullopt;
     if (!needed) {
         slot.download.reset();
-        return left_alone;
+        return m_qmr::copy_left_alone;
     }
     return slot.download->finish(slot.result, target.path);
 }
@@ -187,10 +175,10 @@ void ImageCopier::forget(const Slot& slot, const std::string& address) {
 }
 
 void ImageCopier::cancel_all() {
-    // The transfer lets go of the downloads before they go.
-    if (!ticket_entry_.empty())
+    // The transfer lets go of the downloads before they go, and forgets
+    // what ended and was not taken.
+    if (results_outstanding())
         transfer_.cancel_all();
-    ticket_entry_.clear();
     slots_.clear();
     planned_addresses_.clear();
     fetched_paths_.clear();

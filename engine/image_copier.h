@@ -38,7 +38,8 @@ public:
     /// Copies entries 1 to images.count(). False when stopped, by on_copied or
     /// by the transfer's yield hook; the fetches in flight are then cancelled
     /// and nothing of theirs is left on disk.
-    bool copy(const AddressList& images, const std::function<bool()>& stop_requested, const OnCopied& on_copied);
+    [[nodiscard]] bool copy(const AddressList& images, const std::function<bool()>& stop_requested,
+                            const OnCopied& on_copied);
 
 private:
     /// One entry between the one whose turn it is and the furthest planned.
@@ -48,8 +49,8 @@ private:
         std::unique_ptr<m_qmr::ImageDownload> download;
         FetchTicket ticket = 0;
         std::string target_path; ///< the file this fetch was started for
-        bool fetching = false;
-        bool done = false;
+        bool fetching = false;   ///< its fetch was started
+        bool done = false;       ///< and its result taken
         FetchResult result;
     };
 
@@ -59,10 +60,13 @@ private:
     /// Opens the slot's download (making the destination if it is missing
     /// and `make_destination`) and starts its fetch; false when the disk refuses.
     bool start_fetch(Slot& slot, bool make_destination);
-    /// Serves the fetches in flight until some end, each result going to its
-    /// slot; false when none was in flight after all.
-    bool serve_fetches();
+    /// Takes the result of the slot's fetch, waiting for it; false when the
+    /// run was stopped meanwhile.
     bool wait_for(Slot& slot);
+    /// The fetches started that have not ended yet.
+    int fetches_at_work() const;
+    /// Some fetch was started and its result not taken.
+    bool results_outstanding() const;
     /// The entry's outcome, or nothing when the run was stopped meanwhile.
     std::optional<m_qmr::ImageCopy> take_turn(Slot& slot);
     void forget(const Slot& slot, const std::string& address);
@@ -73,7 +77,6 @@ private:
     std::deque<Slot> slots_; ///< from the entry whose turn it is, in list order
     int next_to_plan_ = 1;
     int fetches_pending_ = 0;                                ///< started and not yet taken their turn
-    std::unordered_map<FetchTicket, int> ticket_entry_;      ///< fetches in flight, by entry number
     std::unordered_map<std::string, int> planned_addresses_; ///< addresses of the slots, counted
     std::unordered_map<std::string, int> fetched_paths_;     ///< files that the fetches ahead were started for
     std::unordered_set<std::string> earlier_;                ///< addresses written so far, and "" once an entry was not

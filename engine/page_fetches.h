@@ -3,7 +3,6 @@
 #include "net/internet_transfer.h"
 
 #include <map>
-#include <unordered_map>
 
 /// The pages of one crawl level being fetched side by side, each taken in
 /// its turn. A page's body is held from its arrival until its turn only.
@@ -21,10 +20,9 @@ public:
     /// Waits for page `number`, serving the other fetches meanwhile, and
     /// gives its result. A page never started, or cancelled by the yield
     /// hook, comes back failed.
-    FetchResult take(int number);
+    [[nodiscard]] FetchResult take(int number);
 
 private:
     InternetTransfer& transfer_;
-    std::unordered_map<FetchTicket, int> in_flight_;
-    std::map<int, FetchResult> arrived_;
+    std::map<int, FetchTicket> started_; ///< pages started and not taken yet
 };

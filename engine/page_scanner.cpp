@@ -23,10 +23,6 @@ constexpr std::size_t skip_after_nothing = 5;
 
 enum class Pass { src, href };
 
-char lower_ascii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 /// First position at or after `from` where `keyword` (lower case, ending in
 /// "=") occurs, ignoring letter case; npos when none. memchr finds the "=",
 /// the rarest of the keyword's bytes in markup, and only then are the letters

@@ -18,8 +18,13 @@ inline constexpr int scan_stopped = -1;
 /// list without repeats except "src=" images, and never beyond
 /// AddressList::capacity. Returns 1 when both passes ran to their end, -1
 /// when the fetch failed; what was listed before a failure stays listed.
-int analyse_page(InternetTransfer& transfer, std::string_view page_address, const PatternSet& include_patterns,
-                 const PatternSet& exclude_patterns, RunLists& lists);
+///
+/// One page at a time, waiting for its fetch alone: a run fetches the pages
+/// of a level side by side and scans each with scan_page_text. This is the
+/// reference that the tests hold the run's crawl to, and is reached from
+/// nowhere else.
+[[nodiscard]] int analyse_page(InternetTransfer& transfer, std::string_view page_address,
+                               const PatternSet& include_patterns, const PatternSet& exclude_patterns, RunLists& lists);
 
 /// The scan of a page's text alone, without the fetch: what analyse_page does
 /// once the body is there. analyse_page is the original operation under its

@@ -2,10 +2,11 @@
 
 #include <string>
 
-/// How the status line's background looks.
+/// What the status line's background tells; how it looks is the window's
+/// business.
 enum class StatusBackground {
-    busy,       ///< RGB (128, 128, 255) while a run is in progress
-    button_face ///< the system's button-face colour, when idle
+    busy,       ///< a run is in progress
+    button_face ///< idle
 };
 
 /// What a run shows and how it lets the rest of the program breathe. The

@@ -84,8 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t choices = data[0];
     const auto parts = fuzz::fields(fuzz::as_text(data + 1, size - 1), '\n', 4);
     const std::string address(parts[0]);
-    const int layout = choices & 3; // 0 and 3 are taken as flat
-    const int policy = (choices >> 2) & 3;
+    const auto layout = static_cast<Layout>(choices & 3); // 0 and 3 are taken as flat
+    const auto policy = static_cast<ExistingPolicy>((choices >> 2) & 3);
     const bool reached = (choices & 0x20) == 0;
     const long status = choices & 0x40 ? 404 : 200;
     const std::string body(parts[3]);

@@ -44,10 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream(path, std::ios::binary) << bytes;
 
     ScheduleTable loaded;
-    LoadReport report = load_schedule(folder, loaded);
-    fuzz::require(report.ok, "any file loads", report.error);
-    const std::string refusal = save_schedule(folder, loaded, &report);
-    fuzz::require(refusal.empty(), "a loaded table saves", refusal);
+    Result<LoadReport> load = load_schedule(folder, loaded);
+    fuzz::require(load.ok(), "any file loads", load.ok() ? "" : load.error());
+    LoadReport& report = *load;
+    const Result<void> saved = save_schedule(folder, loaded, &report);
+    fuzz::require(saved.ok(), "a loaded table saves", saved.ok() ? "" : saved.error());
     if (report.repairs.empty()) {
         fuzz::require(report.backup_path.empty(), "a sound file is replaced without a copy", report.backup_path);
     } else {
@@ -60,8 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::require(read_whole(path) == format_schedule(loaded), "the file holds what the table formats to");
 
     ScheduleTable reloaded;
-    const LoadReport again = load_schedule(folder, reloaded);
-    fuzz::require(again.ok && again.repairs.empty(), "a saved file loads without repair", joined(again.repairs));
+    const Result<LoadReport> again = load_schedule(folder, reloaded);
+    fuzz::require(again.ok() && again->repairs.empty(), "a saved file loads without repair",
+                  again.ok() ? joined(again->repairs) : again.error());
     fuzz::require(same_lines(reloaded, loaded), "a saved file loads as it was saved");
     return 0;
 }

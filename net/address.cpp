@@ -3,6 +3,7 @@
 #include "net/text.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace m_qmr {
 
@@ -92,16 +93,6 @@ bool autre_site(std::string_view a, std::string_view b) {
     const auto root_a = url_racine(a);
     const auto root_b = url_racine(b);
     return root_a.empty() || root_b.empty() || root_a != root_b;
-}
-
-bool dans_liste(std::string_view text, const std::vector<std::string>& list, int count) {
-    // Slot 0 is never read; a count beyond the slots stops at the last one.
-    const auto last =
-        std::min<std::size_t>(count > 0 ? static_cast<std::size_t>(count) : 0, list.empty() ? 0 : list.size() - 1);
-    for (std::size_t i = 1; i <= last; ++i)
-        if (list[i] == text)
-            return true;
-    return false;
 }
 
 std::string sans_fin_ligne(std::string_view text) {

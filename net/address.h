@@ -2,7 +2,6 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 // Address helpers: plain text rules that take addresses and references apart
 // and put them together. No parsing beyond what each rule states, no network,
@@ -38,10 +37,6 @@ std::string url_absolue(std::string_view base, std::string_view reference);
 /// True when the two addresses do not share the same site root, or either has
 /// none.
 bool autre_site(std::string_view a, std::string_view b);
-
-/// True when `text` equals one of list[1] to list[count] (slot 0 unused).
-/// A linear scan: hot paths use AddressList's index instead.
-bool dans_liste(std::string_view text, const std::vector<std::string>& list, int count);
 
 /// The text with every carriage return and line feed removed.
 std::string sans_fin_ligne(std::string_view text);

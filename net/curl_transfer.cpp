@@ -12,6 +12,7 @@
 #include <curl/curl.h>
 
 #include "net/address.h"
+#include "quillmoor_version.h"
 
 namespace {
 
@@ -42,6 +43,17 @@ bool is_redirect(long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+struct EasyCleanup {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiCleanup {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+/// libcurl's handles, cleaned up when they go. An easy handle must have left
+/// the multi handle by then, and the multi handle outlive its easy handles.
+using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
+using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
+
 } // namespace
 
 struct CurlTransfer::Impl {
@@ -51,7 +63,7 @@ struct CurlTransfer::Impl {
     /// One fetch, from its first request to its last redirect.
     struct Request {
         FetchTicket ticket = 0;
-        CURL* easy = nullptr;
+        EasyHandle easy;
         std::string address; ///< the hop being fetched
         std::size_t limit = 0;
         BodySink* sink = nullptr; ///< images; pages go to `result.body`
@@ -75,12 +87,12 @@ struct CurlTransfer::Impl {
 
     TransferSettings settings;
     YieldHook yield_hook;
-    CURLM* multi = nullptr;
+    MultiHandle multi; // before the easy handles, so that it goes after them
     FetchTicket last_ticket = 0;
     std::map<FetchTicket, std::unique_ptr<Request>> in_flight;
     int sent_count = 0; // requests in flight whose hop is at work
     Clock::time_point last_accounting = Clock::now();
-    std::vector<CURL*> idle_handles;
+    std::vector<EasyHandle> idle_handles;
     // Handles that offered credentials: libcurl remembers a scheme that worked
     // and would send it unasked on the next request, so they are reset before
     // being used again and every request waits to be asked.
@@ -91,30 +103,24 @@ struct CurlTransfer::Impl {
     std::string password;
     std::string credentials_root; // "" when the run has no credentials
 
-    explicit Impl(TransferSettings s) : settings(std::move(s)) {
-        multi = curl_multi_init();
+    explicit Impl(TransferSettings s) : settings(std::move(s)), multi(curl_multi_init()) {
         if (multi) {
             // A polite client: no more connections to a host, nor in all, than
             // fetches in flight; over HTTP/2 they share one connection.
-            curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(max_fetches_in_flight));
-            curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(max_fetches_in_flight));
+            const auto most = static_cast<long>(max_fetches_in_flight);
+            curl_multi_setopt(multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, most);
+            curl_multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, most);
             // Kept open between fetches, whatever the number of handles at work.
-            curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(max_fetches_in_flight));
-            curl_multi_setopt(multi, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+            curl_multi_setopt(multi.get(), CURLMOPT_MAXCONNECTS, most);
+            curl_multi_setopt(multi.get(), CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
         }
         if (!settings.extra_ca_file.empty())
             ca_pem = system_and_extra_authorities();
     }
 
     ~Impl() {
-        for (auto& [ticket, request] : in_flight) {
-            curl_multi_remove_handle(multi, request->easy);
-            curl_easy_cleanup(request->easy);
-        }
-        for (CURL* easy : idle_handles)
-            curl_easy_cleanup(easy);
-        if (multi)
-            curl_multi_cleanup(multi);
+        for (auto& [ticket, request] : in_flight)
+            take_out(*request);
     }
 
     Impl(const Impl&) = delete;
@@ -126,7 +132,7 @@ struct CurlTransfer::Impl {
         request->bytes_seen += n;
         // A redirect's own body is of no interest; the final answer's is.
         long status = 0;
-        curl_easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(request->easy.get(), CURLINFO_RESPONSE_CODE, &status);
         if (is_redirect(status))
             return n;
         // Refuse as soon as the limit is passed rather than after receiving it all.
@@ -149,7 +155,7 @@ struct CurlTransfer::Impl {
         // one together, half as much again as the limit.
         if (body.empty()) {
             curl_off_t announced = -1;
-            if (curl_easy_getinfo(request->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+            if (curl_easy_getinfo(request->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
                 announced > 0)
                 body.reserve(std::min(static_cast<std::size_t>(announced), request->limit));
         } else if (body.size() + n > body.capacity() && body.size() + n > large_page) {
@@ -163,7 +169,7 @@ struct CurlTransfer::Impl {
     // after a reset.
     void configure(CURL* easy) const {
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, "Quillmoor/2.0");
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, "Quillmoor/" QUILLMOOR_VERSION);
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connect_timeout.count()));
@@ -187,11 +193,10 @@ struct CurlTransfer::Impl {
     std::string system_and_extra_authorities() const {
         std::string pem;
 #if LIBCURL_VERSION_NUM >= 0x075400
-        if (CURL* probe = curl_easy_init()) {
+        if (const EasyHandle probe{curl_easy_init()}) {
             const char* system_bundle = nullptr;
-            if (curl_easy_getinfo(probe, CURLINFO_CAINFO, &system_bundle) == CURLE_OK && system_bundle)
+            if (curl_easy_getinfo(probe.get(), CURLINFO_CAINFO, &system_bundle) == CURLE_OK && system_bundle)
                 pem = read_whole_file(system_bundle);
-            curl_easy_cleanup(probe);
         }
 #endif
         if (!pem.empty() && pem.back() != '\n')
@@ -200,26 +205,26 @@ struct CurlTransfer::Impl {
         return pem;
     }
 
-    CURL* take_handle() {
+    EasyHandle take_handle() {
         if (!idle_handles.empty()) {
-            CURL* easy = idle_handles.back();
+            EasyHandle easy = std::move(idle_handles.back());
             idle_handles.pop_back();
             return easy;
         }
-        CURL* easy = curl_easy_init();
+        EasyHandle easy{curl_easy_init()};
         if (easy)
-            configure(easy);
+            configure(easy.get());
         return easy;
     }
 
-    void give_back(CURL* easy) {
-        const auto offered = std::find(handles_to_reset.begin(), handles_to_reset.end(), easy);
+    void give_back(EasyHandle easy) {
+        const auto offered = std::find(handles_to_reset.begin(), handles_to_reset.end(), easy.get());
         if (offered != handles_to_reset.end()) {
             handles_to_reset.erase(offered);
-            curl_easy_reset(easy);
-            configure(easy);
+            curl_easy_reset(easy.get());
+            configure(easy.get());
         }
-        idle_handles.push_back(easy);
+        idle_handles.push_back(std::move(easy));
     }
 
     // Credentials go only to the start site: a hop to another host, port or
@@ -253,7 +258,7 @@ struct CurlTransfer::Impl {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(request.backstop - Clock::now());
         if (request.charged >= settings.total_timeout || left.count() <= 0)
             return finish_with_error(request, timed_out_text());
-        CURL* easy = request.easy;
+        CURL* easy = request.easy.get();
         request.abort = Abort::none;
         request.error_buffer[0] = '\0';
         request.received = 0;
@@ -270,7 +275,7 @@ struct CurlTransfer::Impl {
         // they inflate to); images are asked for as they are, since they would
         // gain nothing and a sink must see the bytes of the file.
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, request.sink ? nullptr : "");
-        if (curl_multi_add_handle(multi, easy) != CURLM_OK)
+        if (curl_multi_add_handle(multi.get(), easy) != CURLM_OK)
             return finish_with_error(request, "the transfer could not be started");
         request.sent = true;
         ++sent_count;
@@ -282,7 +287,7 @@ struct CurlTransfer::Impl {
     void take_out(Request& request) {
         if (!request.sent)
             return;
-        curl_multi_remove_handle(multi, request.easy);
+        curl_multi_remove_handle(multi.get(), request.easy.get());
         request.sent = false;
         --sent_count;
     }
@@ -376,9 +381,9 @@ struct CurlTransfer::Impl {
             return;
         }
         long status = 0;
-        curl_easy_getinfo(request.easy, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(request.easy.get(), CURLINFO_RESPONSE_CODE, &status);
         const char* location = nullptr;
-        curl_easy_getinfo(request.easy, CURLINFO_REDIRECT_URL, &location);
+        curl_easy_getinfo(request.easy.get(), CURLINFO_REDIRECT_URL, &location);
         if (!is_redirect(status) || !location || !*location) {
             request.result.ok = true;
             request.result.http_status = status;
@@ -400,7 +405,8 @@ struct CurlTransfer::Impl {
         request->address = std::move(fetch.address);
         request->sink = fetch.sink;
         request->limit = fetch.sink ? settings.max_image_bytes : settings.max_text_bytes;
-        request->easy = multi ? take_handle() : nullptr;
+        if (multi)
+            request->easy = take_handle();
         // The time before a fetch is at work is nobody's.
         if (sent_count == 0)
             last_accounting = Clock::now();
@@ -425,7 +431,7 @@ struct CurlTransfer::Impl {
                 continue;
             }
             if (request.easy)
-                give_back(request.easy);
+                give_back(std::move(request.easy));
             ended.push_back({request.ticket, std::move(request.result)});
             it = in_flight.erase(it);
         }
@@ -439,10 +445,10 @@ struct CurlTransfer::Impl {
     /// own callbacks; nothing is changed then.
     bool serve() {
         int running = 0;
-        if (curl_multi_perform(multi, &running) != CURLM_OK)
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK)
             return false;
         int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
             if (message->msg != CURLMSG_DONE)
                 continue;
             void* owner = nullptr;
@@ -467,7 +473,12 @@ struct CurlTransfer::Impl {
             }
             if (std::any_of(in_flight.begin(), in_flight.end(), [](const auto& r) { return r.second->finished; }))
                 continue;
-            curl_multi_poll(multi, nullptr, 0, poll_slice_ms, nullptr);
+            // Checked as the perform is: a poll that failed would come back
+            // at once, every time, and the wait would spin for ever.
+            if (curl_multi_poll(multi.get(), nullptr, 0, poll_slice_ms, nullptr) != CURLM_OK) {
+                cancel_all("the transfer failed");
+                continue;
+            }
             if (yield_hook && !yield_hook())
                 cancel_all("cancelled");
         }

@@ -38,8 +38,8 @@ struct TransferSettings {
 /// as they are and go straight to their sink. Up to max_fetches_in_flight
 /// fetches are at work at once and share the connections, multiplexed where
 /// the server speaks HTTP/2; those started beyond wait their turn, and the
-/// time limits do not run for them meanwhile. curl_global_init must have been
-/// called once (main does it).
+/// time limits do not run for them meanwhile. libcurl must have been
+/// initialised first (main's CurlGlobal does it).
 class CurlTransfer final : public InternetTransfer {
 public:
     explicit CurlTransfer(TransferSettings settings = {});

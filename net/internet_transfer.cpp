@@ -2,45 +2,37 @@
 
 #include <utility>
 
-std::vector<FetchDone> InternetTransfer::wait() {
-    if (!ended_early_.empty())
-        return std::exchange(ended_early_, {});
-    return wait_for_some();
-}
-
-void InternetTransfer::cancel_all() {
-    ended_early_.clear();
-    cancel_in_flight();
-}
-
-FetchResult InternetTransfer::fetch_text(const std::string& address) {
-    return fetch({address, nullptr});
-}
-
-FetchResult InternetTransfer::fetch_bytes(const std::string& address, BodySink& sink) {
-    return fetch({address, &sink});
-}
-
-FetchResult InternetTransfer::fetch(FetchRequest request) {
-    const FetchTicket ticket = start(std::move(request));
+FetchResult InternetTransfer::wait_for(FetchTicket ticket) {
     for (;;) {
-        std::vector<FetchDone> ended = wait_for_some();
-        if (ended.empty()) {
+        if (const auto found = ended_.find(ticket); found != ended_.end()) {
+            FetchResult result = std::move(found->second);
+            ended_.erase(found);
+            return result;
+        }
+        if (!wait_for_any()) {
             FetchResult lost;
             lost.error = "the fetch was lost";
             return lost;
         }
-        FetchResult mine;
-        bool found = false;
-        for (auto& done : ended) {
-            if (done.ticket == ticket) {
-                mine = std::move(done.result);
-                found = true;
-            } else {
-                ended_early_.push_back(std::move(done));
-            }
-        }
-        if (found)
-            return mine;
     }
+}
+
+bool InternetTransfer::wait_for_any() {
+    std::vector<FetchDone> ended = wait_for_some();
+    for (auto& done : ended)
+        ended_.insert_or_assign(done.ticket, std::move(done.result));
+    return !ended.empty();
+}
+
+void InternetTransfer::cancel_all() {
+    ended_.clear();
+    cancel_in_flight();
+}
+
+FetchResult InternetTransfer::fetch_text(const std::string& address) {
+    return wait_for(start({address, nullptr}));
+}
+
+FetchResult InternetTransfer::fetch_bytes(const std::string& address, BodySink& sink) {
+    return wait_for(start({address, &sink}));
 }

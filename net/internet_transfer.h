@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 /// How many fetches a run keeps in flight at once, to one host and in all:
@@ -30,7 +31,7 @@ public:
     virtual ~BodySink() = default;
     /// Takes the next bytes of the body. False refuses them: the fetch then
     /// fails at once.
-    virtual bool write(std::string_view bytes) = 0;
+    [[nodiscard]] virtual bool write(std::string_view bytes) = 0;
 };
 
 /// One fetch to start: a page, whose body comes back in the result, or an
@@ -54,8 +55,9 @@ struct FetchDone {
 using YieldHook = std::function<bool()>;
 
 /// Every network access of a run goes through one of these. Fetches run
-/// side by side on the caller's thread: start() sends them, wait() serves
-/// them until some end.
+/// side by side on the caller's thread: start() sends them, and a wait serves
+/// them all. The result of a fetch that ends while another one is waited for
+/// is kept for its own wait_for().
 class InternetTransfer {
 public:
     virtual ~InternetTransfer() = default;
@@ -69,40 +71,59 @@ public:
     /// Installs the hook called while fetches wait; an empty hook removes it.
     virtual void set_yield_hook(YieldHook hook) = 0;
 
-    /// Starts a fetch, which goes on while wait() runs.
-    virtual FetchTicket start(FetchRequest request) = 0;
+    /// Starts a fetch, which goes on while a wait runs. Its result is had
+    /// through wait_for() with the ticket given.
+    [[nodiscard]] virtual FetchTicket start(FetchRequest request) = 0;
 
     /// Serves the fetches in flight without waiting or yielding, for an owner
     /// whose own event loop runs while the run's wait is suspended (a message
     /// box open from a yield). The fetches that end are left for the next
-    /// wait(). Safe at any time: with nothing in flight, or from the yield
+    /// wait. Safe at any time: with nothing in flight, or from the yield
     /// hook, where it only does early what the wait does next.
     virtual void serve_in_passing() = 0;
 
-    /// Serves the fetches in flight, yielding between short waits, until at
-    /// least one has ended, and returns those that have. Empty when none is in
-    /// flight.
-    std::vector<FetchDone> wait();
+    /// Serves the fetches in flight, yielding between short waits, until the
+    /// fetch of `ticket` has ended, and gives its result, once. A fetch that
+    /// the yield hook cancelled comes back failed. So does, as a fetch lost,
+    /// a ticket that nothing in flight holds: never given, taken already, or
+    /// cancelled by cancel_all().
+    [[nodiscard]] FetchResult wait_for(FetchTicket ticket);
 
-    /// Cancels every fetch in flight; their sinks may go once this returns.
+    /// Serves the fetches in flight, yielding between short waits, until at
+    /// least one more has ended, and keeps its result for wait_for(). False
+    /// when none was in flight.
+    bool wait_for_any();
+
+    /// True when the fetch of `ticket` has ended and its result waits for
+    /// wait_for().
+    bool has_ended(FetchTicket ticket) const { return ended_.contains(ticket); }
+
+    /// Cancels every fetch in flight, and forgets the results not taken; the
+    /// sinks may go once this returns.
     void cancel_all();
 
     /// Fetches a page, waiting for it alone.
-    FetchResult fetch_text(const std::string& address);
+    ///
+    /// fetch_text and fetch_bytes fetch one address after the other: a run
+    /// starts its fetches side by side and waits for each with wait_for().
+    /// They are the reference that the tests hold the transfer and the run
+    /// to, through analyse_page and copie_image, and are reached from nowhere
+    /// else.
+    [[nodiscard]] FetchResult fetch_text(const std::string& address);
 
     /// Fetches an image into `sink`, which sees the body of the final answer
     /// only (never that of a redirect), waiting for it alone.
-    FetchResult fetch_bytes(const std::string& address, BodySink& sink);
+    [[nodiscard]] FetchResult fetch_bytes(const std::string& address, BodySink& sink);
 
 protected:
-    /// wait() of the implementation.
+    /// Serves the fetches in flight, yielding between short waits, until at
+    /// least one has ended, and returns those that have. Empty when none is
+    /// in flight.
     virtual std::vector<FetchDone> wait_for_some() = 0;
     /// cancel_all() of the implementation: forgets every fetch in flight.
     virtual void cancel_in_flight() = 0;
 
 private:
-    FetchResult fetch(FetchRequest request);
-
-    // Fetches that ended while fetch() waited for its own, kept for wait().
-    std::vector<FetchDone> ended_early_;
+    // Fetches that have ended, kept until their wait_for().
+    std::unordered_map<FetchTicket, FetchResult> ended_;
 };

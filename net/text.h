@@ -5,6 +5,12 @@
 
 namespace m_qmr {
 
+/// The letter in lower case, for the ASCII letters only: what a page or a
+/// file name holds beyond them is compared as it is.
+inline char lower_ascii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 /// The text without its leading and trailing spaces. Only the space character
 /// counts: tabs and line breaks stay, as the stored formats expect.
 inline std::string_view trim_spaces_view(std::string_view text) {

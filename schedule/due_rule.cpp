@@ -90,9 +90,9 @@ DueCheck check_due(const ScheduleLine& line, const std::tm& now, std::optional<s
     };
 
     const std::string& kind = line.field(field::schedule_kind);
-    if (kind == "0")
+    if (kind == schedule_kind::on_demand)
         return check;
-    if (kind != "1" && kind != "2")
+    if (kind != schedule_kind::several_times_a_day && kind != schedule_kind::every_few_days)
         return malformed(field::schedule_kind, "type de planification");
     // A line that has never been stamped is left alone.
     if (line.field(field::last_run_date).empty() || line.field(field::last_run_time).empty())
@@ -109,7 +109,7 @@ DueCheck check_due(const ScheduleLine& line, const std::tm& now, std::optional<s
     int interval = 0;
     int start_minute = 0;
     int day_step = 0;
-    if (kind == "1") {
+    if (kind == schedule_kind::several_times_a_day) {
         interval = list_value(line.field(field::interval_index), 1, static_cast<int>(interval_minutes.size()) - 1);
         if (interval < 0)
             return malformed(field::interval_index, "intervalle");
@@ -148,7 +148,7 @@ DueCheck check_due(const ScheduleLine& line, const std::tm& now, std::optional<s
     // keep the minute only. A pass within a minute of the next time reaches
     // it, so that the line does not wait for the following pass; passes come
     // fifteen minutes apart, so that none runs a line a pass too soon.
-    const bool due = kind == "1"
+    const bool due = kind == schedule_kind::several_times_a_day
                          ? since >= (interval_minutes[interval] - 1) * 60
                          : current.day >= last.day + std::chrono::days{day_step + 1} && current.minute >= start_minute;
     if (due)

@@ -36,7 +36,8 @@ struct DueCheck {
 /// weekday comes from the date). So is the time since the last run, unless
 /// `last_run_at` tells when that run was (as real_seconds() counts): an
 /// interval line then keeps its cadence across changes of daylight-saving time.
-DueCheck check_due(const ScheduleLine& line, const std::tm& now, std::optional<std::time_t> last_run_at = {});
+[[nodiscard]] DueCheck check_due(const ScheduleLine& line, const std::tm& now,
+                                 std::optional<std::time_t> last_run_at = {});
 
 /// True when the line's last run (field::last_run_date and field::last_run_time)
 /// reads as a real date "YYYY/MM/DD" and a time "HH:NN" of the day: a line

@@ -37,9 +37,9 @@ ExtractionJob job_from_line(const ScheduleLine& line) {
     job.depth = leading_number(line.field(field::depth));
     job.user_name = line.field(field::user_name);
     job.password = line.field(field::password);
-    job.existing_policy = leading_number(line.field(field::existing_policy));
+    job.existing_policy = static_cast<ExistingPolicy>(leading_number(line.field(field::existing_policy)));
     job.destination = line.field(field::destination);
-    job.layout = leading_number(line.field(field::layout));
+    job.layout = static_cast<Layout>(leading_number(line.field(field::layout)));
     for (std::size_t k = 0; k < job.include_patterns.size(); ++k) {
         const int offset = 2 * static_cast<int>(k);
         job.include_patterns[k] = {line.field(field::first_include + offset),

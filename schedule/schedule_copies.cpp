@@ -10,26 +10,11 @@
 
 #include "store/atomic_file.h"
 #include "store/error_text.h"
+#include "store/unique_fd.h"
 
 namespace {
 
 constexpr std::size_t chunk_size = 65536;
-
-/// Closes a file descriptor when it goes.
-class OpenFile {
-public:
-    explicit OpenFile(int fd) : fd_(fd) {}
-    ~OpenFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 /// Reads up to `size` bytes, fewer only at the end of the file; -1 on error.
 ssize_t read_full(int fd, char* buffer, std::size_t size) {
@@ -50,8 +35,8 @@ ssize_t read_full(int fd, char* buffer, std::size_t size) {
 /// Whether the file `name` holds the same bytes as the open file `source`.
 /// Anything that cannot be read counts as different.
 bool same_bytes(int source, const std::string& name) {
-    const OpenFile other(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (other.get() < 0 || ::lseek(source, 0, SEEK_SET) != 0)
+    const UniqueFd other(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!other.valid() || ::lseek(source, 0, SEEK_SET) != 0)
         return false;
     std::vector<char> buffers(2 * chunk_size);
     for (;;) {
@@ -73,18 +58,18 @@ bool modified_before(const struct stat& a, const struct stat& b) {
 /// Copies the open file `source` into `target` through a temporary file named
 /// as those of planifs.txt's saves, so that an interrupted copy is cleaned up
 /// with them and never leaves a partial copy under a copy's name. Readable by
-/// its owner only: the copy holds the passwords too. "" or why it failed.
-std::string copy_into(int source, const std::string& path, const std::string& target) {
+/// its owner only: the copy holds the passwords too.
+Result<void> copy_into(int source, const std::string& path, const std::string& target) {
     TemporaryFile copy;
-    if (std::string failure = copy.create(path, 0600); !failure.empty())
-        return failure;
+    if (Result<void> created = copy.create(path, 0600); !created)
+        return created;
     if (::lseek(source, 0, SEEK_SET) != 0)
-        return error_text(errno);
+        return Error{error_text(errno)};
     std::vector<char> buffer(chunk_size);
     for (;;) {
         const ssize_t got = read_full(source, buffer.data(), buffer.size());
         if (got < 0)
-            return error_text(errno);
+            return Error{error_text(errno)};
         // A refused write is told by commit().
         if (got == 0 || !copy.write(std::string_view(buffer.data(), static_cast<std::size_t>(got))))
             break;
@@ -101,21 +86,21 @@ std::string copy_name(const std::string& path, int index) {
     return name;
 }
 
-std::string keep_copy(const std::string& path, std::string& copy_path) {
-    const OpenFile source(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+Result<std::string> keep_copy(const std::string& path) {
+    const UniqueFd source(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat source_status {};
-    if (source.get() < 0 || ::fstat(source.get(), &source_status) != 0)
-        return error_text(errno);
+    if (!source.valid() || ::fstat(source.get(), &source_status) != 0)
+        return Error{error_text(errno)};
 
     std::string free_name;
     std::string oldest_name;
     struct stat oldest {};
     for (int index = 0; index < max_kept_copies; ++index) {
-        const std::string name = copy_name(path, index);
+        std::string name = copy_name(path, index);
         struct stat status {};
         if (::lstat(name.c_str(), &status) != 0) {
             if (errno != ENOENT)
-                return error_text(errno);
+                return Error{error_text(errno)};
             if (free_name.empty())
                 free_name = name;
             continue;
@@ -123,20 +108,17 @@ std::string keep_copy(const std::string& path, std::string& copy_path) {
         // A folder or a link under a copy's name is not ours to replace.
         if (!S_ISREG(status.st_mode))
             continue;
-        if (status.st_size == source_status.st_size && same_bytes(source.get(), name)) {
-            copy_path = name;
-            return {};
-        }
+        if (status.st_size == source_status.st_size && same_bytes(source.get(), name))
+            return name;
         if (oldest_name.empty() || modified_before(status, oldest)) {
             oldest_name = name;
             oldest = status;
         }
     }
-    const std::string& target = free_name.empty() ? oldest_name : free_name;
+    std::string target = free_name.empty() ? oldest_name : free_name;
     if (target.empty())
-        return "aucun nom de copie libre";
-    if (std::string failure = copy_into(source.get(), path, target); !failure.empty())
-        return failure;
-    copy_path = target;
-    return {};
+        return Error{"aucun nom de copie libre"};
+    if (Result<void> copied = copy_into(source.get(), path, target); !copied)
+        return Error{copied.error()};
+    return target;
 }

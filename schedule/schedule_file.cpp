@@ -1,6 +1,7 @@
 #include "schedule/schedule_file.h"
 
 #include <cerrno>
+#include <memory>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include "schedule/schedule_reader.h"
 #include "store/atomic_file.h"
 #include "store/error_text.h"
+#include "store/unique_fd.h"
 
 namespace {
 
@@ -19,30 +21,28 @@ std::string schedule_path(const std::string& data_folder) {
     return data_folder + "/" + schedule_file_name;
 }
 
-/// Reads the schedule file at `path`; true for a missing one, which is an
-/// empty schedule. False with errno set when it cannot be read.
-bool read_schedule_file(const std::string& path, ScheduleTable& table, std::vector<std::string>& repairs,
-                        bool stop_at_first_repair) {
+/// Reads the schedule file at `path`; a missing one is an empty schedule.
+/// The error is the system's reason, in French.
+Result<void> read_schedule_file(const std::string& path, ScheduleTable& table, std::vector<std::string>& repairs,
+                                bool stop_at_first_repair) {
     table.clear();
     // O_NONBLOCK: a pipe under that name must not hang the program.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return errno == ENOENT;
-    struct stat status {};
-    bool was_read = ::fstat(fd, &status) == 0;
-    if (was_read && !S_ISREG(status.st_mode)) {
-        errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-        was_read = false;
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid()) {
+        if (errno == ENOENT)
+            return {};
+        return Error{error_text(errno)};
     }
-    was_read = was_read && read_schedule(fd, table, repairs, stop_at_first_repair);
-    const int error = errno;
-    ::close(fd);
-    errno = error;
-    return was_read;
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0)
+        return Error{error_text(errno)};
+    if (!S_ISREG(status.st_mode))
+        return Error{error_text(S_ISDIR(status.st_mode) ? EISDIR : EINVAL)};
+    return read_schedule(fd.get(), table, repairs, stop_at_first_repair);
 }
 
-/// Why a table cannot be written as it stands, or "".
-std::string unsavable_field(const ScheduleTable& table) {
+/// Whether a table can be written as it stands; the error says which field cannot.
+Result<void> check_fields(const ScheduleTable& table) {
     for (int number = 1; number <= table.line_count(); ++number) {
         for (int f = 1; f <= field::count; ++f) {
             const std::string& text = table.line(number).field(f);
@@ -51,16 +51,17 @@ std::string unsavable_field(const ScheduleTable& table) {
             // A line break would end the line in the file, and the next load
             // would split the extraction in two.
             if (text.find_first_of("\r\n") != std::string::npos)
-                return where + " contient un retour à la ligne : rien n'a été enregistré.";
+                return Error{where + " contient un retour à la ligne : rien n'a été enregistré."};
             if (text.size() > max_field_length)
-                return where + " dépasse " + std::to_string(max_field_length) + " octets : rien n'a été enregistré.";
+                return Error{where + " dépasse " + std::to_string(max_field_length) +
+                             " octets : rien n'a été enregistré."};
         }
     }
     return {};
 }
 
 bool is_leftover_name(std::string_view name) {
-    const std::string prefix = std::string(".") + schedule_file_name + ".";
+    const std::string prefix = temporary_prefix(schedule_file_name);
     if (name.size() != prefix.size() + 6 || !name.starts_with(prefix))
         return false;
     for (const char c : name.substr(prefix.size())) {
@@ -72,14 +73,12 @@ bool is_leftover_name(std::string_view name) {
 
 } // namespace
 
-LoadReport load_schedule(const std::string& data_folder, ScheduleTable& table) {
+Result<LoadReport> load_schedule(const std::string& data_folder, ScheduleTable& table) {
     LoadReport report;
     const std::string path = schedule_path(data_folder);
-    if (!read_schedule_file(path, table, report.repairs, false)) {
+    if (Result<void> read = read_schedule_file(path, table, report.repairs, false); !read) {
         table.clear();
-        report = LoadReport{};
-        report.ok = false;
-        report.error = "Impossible de lire le fichier des planifications « " + path + " » : " + error_text(errno) + ".";
+        return Error{"Impossible de lire le fichier des planifications « " + path + " » : " + read.error() + "."};
     }
     return report;
 }
@@ -104,10 +103,10 @@ std::string format_schedule(const ScheduleTable& table) {
     return out;
 }
 
-std::string save_schedule(const std::string& data_folder, const ScheduleTable& table, LoadReport* report) {
+Result<void> save_schedule(const std::string& data_folder, const ScheduleTable& table, LoadReport* report) {
     const std::string path = schedule_path(data_folder);
-    if (std::string refusal = unsavable_field(table); !refusal.empty())
-        return refusal;
+    if (Result<void> savable = check_fields(table); !savable)
+        return savable;
 
     // The file is rewritten from the table, which lacks whatever a load
     // repaired or left out of the file: keep the file as it is first. The
@@ -115,40 +114,40 @@ std::string save_schedule(const std::string& data_folder, const ScheduleTable& t
     // and any change made to it since are covered.
     ScheduleTable on_disk;
     std::vector<std::string> damage;
-    if (!read_schedule_file(path, on_disk, damage, true)) {
-        return "Impossible de lire « " + path + " » avant de le remplacer (" + error_text(errno) +
-               ") : rien n'a été enregistré.";
+    if (Result<void> read = read_schedule_file(path, on_disk, damage, true); !read) {
+        return Error{"Impossible de lire « " + path + " » avant de le remplacer (" + read.error() +
+                     ") : rien n'a été enregistré."};
     }
     if (!damage.empty()) {
-        std::string copy_path;
-        if (const std::string failure = keep_copy(path, copy_path); !failure.empty()) {
-            return "Impossible de garder une copie de « " + path + " » avant de le remplacer (" + failure +
-                   ") : rien n'a été enregistré.";
+        const Result<std::string> copy = keep_copy(path);
+        if (!copy) {
+            return Error{"Impossible de garder une copie de « " + path + " » avant de le remplacer (" + copy.error() +
+                         ") : rien n'a été enregistré."};
         }
         if (report)
-            report->backup_path = copy_path;
+            report->backup_path = *copy;
     }
 
     // The file holds passwords in clear: readable by its owner only.
-    const std::string failure = write_file_atomically(path, format_schedule(table), Durability::flush_to_disk, 0600);
-    if (failure.empty())
-        return {};
-    return "Impossible d'enregistrer les planifications dans « " + path + " » (" + failure + ").";
+    const Result<void> written = write_file_atomically(path, format_schedule(table), Durability::flush_to_disk, 0600);
+    if (!written)
+        return Error{"Impossible d'enregistrer les planifications dans « " + path + " » (" + written.error() + ")."};
+    return {};
 }
 
 int remove_leftover_save_files(const std::string& data_folder) {
-    DIR* folder = ::opendir(data_folder.empty() ? "." : data_folder.c_str());
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(data_folder.empty() ? "." : data_folder.c_str()),
+                                                     &::closedir);
     if (!folder)
         return 0;
     int removed = 0;
-    while (const dirent* entry = ::readdir(folder)) {
+    while (const dirent* entry = ::readdir(folder.get())) {
         struct stat status {};
         // Links are not followed: a link under such a name is not a save's file.
         if (is_leftover_name(entry->d_name) &&
-            ::fstatat(::dirfd(folder), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
-            ::unlinkat(::dirfd(folder), entry->d_name, 0) == 0)
+            ::fstatat(::dirfd(folder.get()), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(status.st_mode) && ::unlinkat(::dirfd(folder.get()), entry->d_name, 0) == 0)
             ++removed;
     }
-    ::closedir(folder);
     return removed;
 }

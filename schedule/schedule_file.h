@@ -1,6 +1,7 @@
 #pragma once
 
 #include "schedule/schedule_line.h"
+#include "store/result.h"
 
 #include <string>
 #include <vector>
@@ -14,8 +15,6 @@ inline constexpr std::size_t max_field_length = 8192;
 
 /// What loading found, and what the save that followed did about it.
 struct LoadReport {
-    bool ok = true;    ///< false: the file exists but could not be read
-    std::string error; ///< when !ok, in French, for the user
     /// What was repaired (short or long lines, fields too long, lines past
     /// 200), in French, one sentence each. Empty for a sound file. The file
     /// itself is left as it is: the first save keeps a copy of it first.
@@ -27,18 +26,19 @@ struct LoadReport {
 
 /// Fills `table` from planifs.txt in `data_folder` (a path ending in "/").
 /// The table is emptied first. A missing file is an empty schedule. Writes
-/// nothing, whatever the file holds.
-LoadReport load_schedule(const std::string& data_folder, ScheduleTable& table);
+/// nothing, whatever the file holds. The error, for a file that exists but
+/// cannot be read, is a sentence for the user; the table is then empty.
+Result<LoadReport> load_schedule(const std::string& data_folder, ScheduleTable& table);
 
 /// Rewrites planifs.txt in `data_folder` whole, atomically and readable by
-/// its owner only. Returns "" on success, else the reason, in French.
+/// its owner only. The error is a sentence for the user.
 /// When the file on disk would not load as it stands (a load would repair it
 /// or leave lines out), a copy of it is kept first ("planifs.txt.bak", then
 /// ".bak-1" to ".bak-4"; an identical copy is enough, and with five the
 /// oldest is replaced) and its path put in `report`'s backup_path when given;
 /// no copy, no save. A field holding a line break or longer than max_field_length is
 /// refused, and nothing is written.
-std::string save_schedule(const std::string& data_folder, const ScheduleTable& table, LoadReport* report = nullptr);
+Result<void> save_schedule(const std::string& data_folder, const ScheduleTable& table, LoadReport* report = nullptr);
 
 /// The bytes of planifs.txt for `table`: 40 quoted fields a line, CR LF.
 std::string format_schedule(const ScheduleTable& table);

@@ -61,11 +61,11 @@ RowText row_text(const ScheduleLine& line) {
     row.cells[3] = line.field(field::destination);
 
     const std::string& kind = line.field(field::schedule_kind);
-    if (kind == "0") {
+    if (kind == schedule_kind::on_demand) {
         row.cells[4] = "A la demande";
-    } else if (kind == "1") {
+    } else if (kind == schedule_kind::several_times_a_day) {
         row.cells[4] = "Plusieurs fois par jour";
-    } else if (kind == "2") {
+    } else if (kind == schedule_kind::every_few_days) {
         const int position = list_position(line.field(field::day_interval_index));
         if (position >= 0 && position < static_cast<int>(day_interval_choices.size()))
             row.cells[4] = day_interval_choices[static_cast<std::size_t>(position)];

@@ -31,6 +31,14 @@ inline constexpr int last_run_time = 40;
 inline constexpr int count = 40;
 } // namespace field
 
+/// The schedule kinds that field::schedule_kind holds, as the form writes
+/// them: the position of the option chosen.
+namespace schedule_kind {
+inline constexpr std::string_view on_demand = "0";           ///< "A la demande"
+inline constexpr std::string_view several_times_a_day = "1"; ///< "Plusieurs fois par jour"
+inline constexpr std::string_view every_few_days = "2";      ///< "A partir de", every 1 to 7 days
+} // namespace schedule_kind
+
 /// One stored extraction: 40 text fields, numbered from 1.
 class ScheduleLine {
 public:

@@ -7,6 +7,7 @@
 
 #include "schedule/schedule_file.h"
 #include "schedule/text_encoding.h"
+#include "store/error_text.h"
 
 // How planifs.txt is read. Lines end at LF; a CR before it is dropped, so a
 // file with LF-only line ends or without a final line end reads the same.
@@ -51,7 +52,7 @@ public:
     explicit LineReader(int fd) : fd_(fd) {}
 
     /// The next line, without its LF. False at the end of the file, or when
-    /// the file cannot be read (failed(), errno set).
+    /// the file cannot be read (error() then says why).
     bool next(RawLine& line) {
         line.bytes.clear();
         line.cut = false;
@@ -59,7 +60,7 @@ public:
         bool any = false;
         for (;;) {
             if (begin_ == end_ && !fill())
-                return any && !failed_;
+                return any && error_ == 0;
             any = true;
             const char* start = chunk_.data() + begin_;
             const auto* lf = static_cast<const char*>(std::memchr(start, '\n', end_ - begin_));
@@ -79,7 +80,8 @@ public:
         }
     }
 
-    bool failed() const { return failed_; }
+    /// The error number of a read that failed, or 0.
+    int error() const { return error_; }
 
 private:
     bool fill() {
@@ -87,7 +89,7 @@ private:
             const ssize_t got = ::read(fd_, chunk_.data(), chunk_.size());
             if (got < 0 && errno == EINTR)
                 continue;
-            failed_ = got < 0;
+            error_ = got < 0 ? errno : 0;
             begin_ = 0;
             end_ = got > 0 ? static_cast<std::size_t>(got) : 0;
             return got > 0;
@@ -98,7 +100,7 @@ private:
     std::array<char, 65536> chunk_{};
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
-    bool failed_ = false;
+    int error_ = 0;
 };
 
 /// The fields of one decoded line, at most 40, and the damage met.
@@ -208,7 +210,7 @@ std::string lines_beyond_repair(int count) {
 
 } // namespace
 
-bool read_schedule(int fd, ScheduleTable& table, std::vector<std::string>& repairs, bool stop_at_first_repair) {
+Result<void> read_schedule(int fd, ScheduleTable& table, std::vector<std::string>& repairs, bool stop_at_first_repair) {
     table.clear();
     LineReader reader(fd);
     RawLine raw;
@@ -237,11 +239,11 @@ bool read_schedule(int fd, ScheduleTable& table, std::vector<std::string>& repai
             line.set_field(static_cast<int>(k) + 1, std::move(split.fields[k]));
         table.append(std::move(line));
         if (stop_at_first_repair && repairs.size() > repairs_before)
-            return true;
+            return {};
     }
-    if (reader.failed())
-        return false;
+    if (reader.error() != 0)
+        return Error{error_text(reader.error())};
     if (lines_beyond > 0)
         repairs.push_back(lines_beyond_repair(lines_beyond));
-    return true;
+    return {};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "schedule/schedule_line.h"
+#include "store/result.h"
 
 #include <string>
 #include <vector>
@@ -12,6 +13,6 @@
 /// line too long, fields missing or in excess, a field too long, a carriage
 /// return inside a field) and the lines beyond the 200th add one French
 /// sentence to `repairs`. With `stop_at_first_repair`, reading ends at the
-/// first such sentence and the table holds what was read so far.
-/// False, with errno set, when the file cannot be read.
-bool read_schedule(int fd, ScheduleTable& table, std::vector<std::string>& repairs, bool stop_at_first_repair);
+/// first such sentence and the table holds what was read so far. The error
+/// is the system's reason, in French, for the caller's sentence.
+Result<void> read_schedule(int fd, ScheduleTable& table, std::vector<std::string>& repairs, bool stop_at_first_repair);

@@ -18,8 +18,8 @@ constexpr std::size_t random_length = 6;
 constexpr std::size_t max_prefix_length = 200;
 constexpr int max_attempts = 100;
 
-std::string describe(const char* what, const std::string& path, int error) {
-    return std::string(what) + " « " + path + " » : " + error_text(error);
+Error<> described(const char* what, const std::string& path, int error) {
+    return Error{std::string(what) + " « " + path + " » : " + error_text(error)};
 }
 
 std::string directory_of(const std::string& path) {
@@ -46,11 +46,24 @@ std::string random_suffix() {
 }
 
 void flush_directory(const std::string& directory) {
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+    const UniqueFd fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid())
+        ::fsync(fd.get());
+}
+
+/// Writes every byte to the open file `fd`, going on after interruptions.
+/// False, with errno set, when the system refuses.
+bool write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
     }
+    return true;
 }
 
 } // namespace
@@ -61,11 +74,11 @@ std::string temporary_prefix(std::string_view file_name) {
     return prefix += '.';
 }
 
-std::string TemporaryFile::create(const std::string& final_path, mode_t mode) {
+Result<void> TemporaryFile::create(const std::string& final_path, mode_t mode) {
     discard();
     const std::string name = name_of(final_path);
     if (name.empty())
-        return describe("impossible d'écrire", final_path, EISDIR);
+        return described("impossible d'écrire", final_path, EISDIR);
     // open() with O_EXCL and the asked mode, rather than mkstemp's 0600 fixed
     // up afterwards: that would need the umask, which can only be read by
     // changing it for the whole process. O_NOFOLLOW with O_EXCL: a link
@@ -73,42 +86,41 @@ std::string TemporaryFile::create(const std::string& final_path, mode_t mode) {
     const std::string prefix = directory_of(final_path) + "/" + temporary_prefix(name);
     for (int attempt = 0; attempt < max_attempts; ++attempt) {
         std::string candidate = prefix + random_suffix();
-        fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd_ >= 0) {
+        fd_.reset(::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        if (fd_.valid()) {
             path_ = std::move(candidate);
             write_error_ = 0;
             return {};
         }
         if (errno != EEXIST)
-            return describe("impossible de créer un fichier temporaire à côté de", final_path, errno);
+            return described("impossible de créer un fichier temporaire à côté de", final_path, errno);
     }
-    return describe("impossible de créer un fichier temporaire à côté de", final_path, EEXIST);
+    return described("impossible de créer un fichier temporaire à côté de", final_path, EEXIST);
 }
 
 bool TemporaryFile::write(std::string_view bytes) {
-    if (fd_ < 0 || write_error_ != 0)
+    if (!fd_.valid() || write_error_ != 0)
         return false;
-    if (write_all(fd_, bytes))
+    if (write_all(fd_.get(), bytes))
         return true;
     write_error_ = errno;
     return false;
 }
 
-std::string TemporaryFile::commit(const std::string& final_path, Durability durability) {
-    if (fd_ < 0)
-        return describe("impossible d'écrire", final_path, EBADF);
+Result<void> TemporaryFile::commit(const std::string& final_path, Durability durability) {
+    if (!fd_.valid())
+        return described("impossible d'écrire", final_path, EBADF);
     int error = write_error_;
-    if (error == 0 && durability == Durability::flush_to_disk && ::fsync(fd_) != 0)
+    if (error == 0 && durability == Durability::flush_to_disk && ::fsync(fd_.get()) != 0)
         error = errno;
     // close() reports what a network file system could not write.
-    if (::close(fd_) != 0 && error == 0)
+    if (::close(fd_.release()) != 0 && error == 0)
         error = errno;
-    fd_ = -1;
     if (error == 0 && ::rename(path_.c_str(), final_path.c_str()) != 0)
         error = errno;
     if (error != 0) {
         discard();
-        return describe("impossible d'écrire", final_path, error);
+        return described("impossible d'écrire", final_path, error);
     }
     if (durability == Durability::flush_to_disk) {
         // The new entry, and the removal of the temporary one when it stood elsewhere.
@@ -121,33 +133,19 @@ std::string TemporaryFile::commit(const std::string& final_path, Durability dura
 }
 
 void TemporaryFile::discard() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    fd_.reset();
     if (!path_.empty()) {
         ::unlink(path_.c_str());
         path_.clear();
     }
 }
 
-std::string write_file_atomically(const std::string& path, std::string_view bytes, Durability durability, mode_t mode) {
+Result<void> write_file_atomically(const std::string& path, std::string_view bytes, Durability durability,
+                                   mode_t mode) {
     TemporaryFile file;
-    if (std::string failure = file.create(path, mode); !failure.empty())
-        return failure;
+    if (Result<void> created = file.create(path, mode); !created)
+        return created;
+    // A refused write is told by commit().
     file.write(bytes);
     return file.commit(path, durability);
-}
-
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
 }

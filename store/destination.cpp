@@ -18,18 +18,20 @@ std::string quoted(std::string_view destination) {
 
 } // namespace
 
-std::string destination_refusal(std::string_view destination) {
+Result<void> check_destination(std::string_view destination) {
     if (destination.find_first_not_of(' ') == std::string_view::npos)
-        return "Aucun répertoire de destination n'est indiqué.";
+        return Error{"Aucun répertoire de destination n'est indiqué."};
     if (destination.find('\0') != std::string_view::npos)
-        return "Le répertoire de destination " + quoted(destination) + " contient un caractère nul.";
+        return Error{"Le répertoire de destination " + quoted(destination) + " contient un caractère nul."};
     if (destination.front() != '/')
-        return "Le répertoire de destination " + quoted(destination) + " n'est pas un chemin absolu.";
+        return Error{"Le répertoire de destination " + quoted(destination) + " n'est pas un chemin absolu."};
     return {};
 }
 
-PreparedDestination::PreparedDestination(std::string refusal, std::vector<std::string> created)
-    : refusal_(std::move(refusal)), created_(std::move(created)) {}
+PreparedDestination::PreparedDestination(std::vector<std::string> created) : created_(std::move(created)) {}
+
+PreparedDestination::PreparedDestination(PreparedDestination&& other) noexcept
+    : created_(std::exchange(other.created_, {})) {}
 
 PreparedDestination::~PreparedDestination() {
     // rmdir removes only an empty folder: one that holds an image stays, and
@@ -38,23 +40,24 @@ PreparedDestination::~PreparedDestination() {
         ::rmdir(level->c_str());
 }
 
-PreparedDestination prepare_destination(std::string_view destination) {
-    if (std::string refusal = destination_refusal(destination); !refusal.empty())
-        return {std::move(refusal), {}};
+Result<PreparedDestination> prepare_destination(std::string_view destination) {
+    if (Result<void> checked = check_destination(destination); !checked)
+        return Error{checked.error()};
     const std::string path(destination);
     std::vector<std::string> created;
-    if (const int error = make_directories(path, 0777, &created); error != 0)
-        return {"Le répertoire de destination " + quoted(destination) + " ne peut pas être créé (" + error_text(error) +
-                    ").",
-                std::move(created)};
+    const Result<void> made = make_directories(path, 0777, &created);
+    // Whatever was made goes again with it when the destination is refused.
+    PreparedDestination prepared(std::move(created));
+    if (!made)
+        return Error{"Le répertoire de destination " + quoted(destination) + " ne peut pas être créé (" + made.error() +
+                     ")."};
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
-        return {"Le répertoire de destination " + quoted(destination) + " n'est pas un dossier.", std::move(created)};
+        return Error{"Le répertoire de destination " + quoted(destination) + " n'est pas un dossier."};
     if (::access(path.c_str(), W_OK | X_OK) != 0)
-        return {"Le répertoire de destination " + quoted(destination) + " n'est pas accessible en écriture (" +
-                    error_text(errno) + ").",
-                std::move(created)};
-    return {{}, std::move(created)};
+        return Error{"Le répertoire de destination " + quoted(destination) + " n'est pas accessible en écriture (" +
+                     error_text(errno) + ")."};
+    return prepared;
 }
 
 } // namespace m_qmr

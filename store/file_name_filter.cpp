@@ -6,10 +6,6 @@ namespace m_qmr {
 
 namespace {
 
-char lower_ascii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;

@@ -24,11 +24,6 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
-bool is_directory(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 bool is_regular_file(const std::string& path) {
     struct stat info;
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
@@ -90,10 +85,6 @@ std::optional<std::string> walk_tree(const std::string& root, const std::string&
     return level;
 }
 
-char ascii_lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 /// True for a short body holding "404", "405" or "html" in any case: what a
 /// server sends instead of the image. `head` holds the first bytes of a body
 /// of `size` bytes.
@@ -104,8 +95,8 @@ bool looks_like_error_page(std::string_view body, std::size_t size) {
         if (body[at + 2] == '4' || body[at + 2] == '5')
             return true;
     for (std::size_t at = 0; at + 4 <= body.size(); ++at)
-        if (ascii_lower(body[at]) == 'h' && ascii_lower(body[at + 1]) == 't' && ascii_lower(body[at + 2]) == 'm' &&
-            ascii_lower(body[at + 3]) == 'l')
+        if (lower_ascii(body[at]) == 'h' && lower_ascii(body[at + 1]) == 't' && lower_ascii(body[at + 2]) == 'm' &&
+            lower_ascii(body[at + 3]) == 'l')
             return true;
     return false;
 }
@@ -126,12 +117,6 @@ std::string first_free_version(const std::string& directory, std::string_view na
     return {};
 }
 
-constexpr ImageCopy written{image_written, CopyFailure::none};
-constexpr ImageCopy left_alone{image_not_written, CopyFailure::none};
-constexpr ImageCopy refused_by_server{image_not_written, CopyFailure::server};
-constexpr ImageCopy network_failure{image_failed, CopyFailure::network};
-constexpr ImageCopy disk_failure{image_failed, CopyFailure::disk};
-
 } // namespace
 
 std::string url_arbre(std::string_view address) {
@@ -146,7 +131,7 @@ std::string chemin_local(std::string_view text) {
     return std::string(text);
 }
 
-std::optional<ImagePlace> image_place(std::string_view address, std::string_view destination, int layout) {
+std::optional<ImagePlace> image_place(std::string_view address, std::string_view destination, Layout layout) {
     // A relative destination would land in whatever folder the program was
     // started from. A NUL would silently cut the path that the system sees.
     if (!destination.starts_with('/') || destination.find('\0') != std::string_view::npos ||
@@ -177,7 +162,7 @@ std::string ImagePlace::directory() const {
     return root + tree;
 }
 
-ImageTarget choose_target(const ImagePlace& place, int existing_policy) {
+ImageTarget choose_target(const ImagePlace& place, ExistingPolicy existing_policy) {
     std::string path = place.directory() + place.name;
     if (!is_regular_file(path))
         return {ImageTarget::Decision::fetch, std::move(path)};
@@ -202,12 +187,12 @@ bool ImageDownload::open(const ImagePlace& place, bool make_destination) {
     tree_ = place.tree;
     // The destination itself is the user's choice and may be a link. It is
     // made before a run; only when it went missing since is it made here.
-    if (!is_directory(root_) && (!make_destination || make_directories(root_, 0777, &created_) != 0))
+    if (!is_directory(root_) && (!make_destination || !make_directories(root_, 0777, &created_)))
         return fail();
     // No folder of the tree is made before the image is to be written: the
     // body waits in the deepest level that is there already.
     const std::optional<std::string> level = walk_tree(root_, tree_, nullptr);
-    if (!level || !file_.create(*level + place.name, 0666).empty())
+    if (!level || !file_.create(*level + place.name, 0666))
         return fail();
     head_.clear();
     size_ = 0;
@@ -227,24 +212,24 @@ bool ImageDownload::write(std::string_view bytes) {
 ImageCopy ImageDownload::finish(const FetchResult& fetched, const std::string& path) {
     if (!fetched.ok) {
         abandon();
-        return failed_ ? disk_failure : network_failure;
+        return failed_ ? copy_disk_failure : copy_network_failure;
     }
     // An empty body would wipe a good image under "replace".
     if (fetched.http_status >= 400 || size_ == 0 || looks_like_error_page(head_, size_)) {
         abandon();
-        return refused_by_server;
+        return copy_refused_by_server;
     }
     // Made only now, one level at a time, so that an earlier image has
     // decided whether a name is a file or a folder, and no folder stands empty
     // for an image that failed. A rename into a folder made under the one
     // that holds the body stays on its file system. No fsync: an image is
     // cheap to fetch again.
-    if (!walk_tree(root_, tree_, &created_) || !file_.commit(path, Durability::none).empty()) {
+    if (!walk_tree(root_, tree_, &created_) || !file_.commit(path, Durability::none)) {
         abandon();
-        return disk_failure;
+        return copy_disk_failure;
     }
     created_.clear();
-    return written;
+    return copy_written;
 }
 
 void ImageDownload::abandon() {
@@ -262,25 +247,27 @@ bool ImageDownload::fail() {
 }
 
 ImageCopy copy_image(InternetTransfer& transfer, std::string_view address, std::string_view destination,
-                     int existing_policy, int layout) {
+                     ExistingPolicy existing_policy, Layout layout) {
     // Everything that could lead outside the destination is refused before
     // the first directory is made, so a refused address leaves no trace.
     const std::optional<ImagePlace> place = image_place(address, destination, layout);
     if (!place)
-        return disk_failure;
+        return copy_disk_failure;
     const ImageTarget target = choose_target(*place, existing_policy);
     if (target.decision == ImageTarget::Decision::leave)
-        return left_alone;
+        return copy_left_alone;
     ImageDownload download;
     if (!download.open(*place))
-        return disk_failure;
+        return copy_disk_failure;
     const FetchResult fetched = transfer.fetch_bytes(place->address, download);
     return download.finish(fetched, target.path);
 }
 
 int copie_image(InternetTransfer& transfer, std::string_view address, std::string_view destination, int existing_policy,
                 int layout) {
-    return copy_image(transfer, address, destination, existing_policy, layout).result;
+    return copy_image(transfer, address, destination, static_cast<ExistingPolicy>(existing_policy),
+                      static_cast<Layout>(layout))
+        .result;
 }
 
 } // namespace m_qmr

@@ -8,10 +8,12 @@
 #include "net/internet_transfer.h"
 #include "store/atomic_file.h"
 
-/// What to do with an image whose file is already there.
+/// What to do with an image whose file is already there. Stored as its
+/// number, so a damaged line may hold any other: such a value replaces.
 enum ExistingPolicy : int { leave_existing = 1, replace_existing = 2, new_version = 3 };
 
-/// Where images go under the destination.
+/// Where images go under the destination. Stored as its number: any other
+/// value is flat.
 enum Layout : int { flat_layout = 1, tree_layout = 2 };
 
 namespace m_qmr {
@@ -36,6 +38,13 @@ struct ImageCopy {
     CopyFailure failure = CopyFailure::none;
 };
 
+/// The outcomes of copy_image, and of the run's copy loop that gives the same.
+inline constexpr ImageCopy copy_written{image_written, CopyFailure::none};
+inline constexpr ImageCopy copy_left_alone{image_not_written, CopyFailure::none};
+inline constexpr ImageCopy copy_refused_by_server{image_not_written, CopyFailure::server};
+inline constexpr ImageCopy copy_network_failure{image_failed, CopyFailure::network};
+inline constexpr ImageCopy copy_disk_failure{image_failed, CopyFailure::disk};
+
 /// Where an image goes, worked out from its address, the destination and the
 /// layout before anything is fetched.
 struct ImagePlace {
@@ -48,7 +57,9 @@ struct ImagePlace {
 
 /// The place of an image, or nothing when its address names no file or would
 /// lead outside the destination.
-std::optional<ImagePlace> image_place(std::string_view address, std::string_view destination, int layout);
+/// A layout other than tree_layout is flat.
+[[nodiscard]] std::optional<ImagePlace> image_place(std::string_view address, std::string_view destination,
+                                                    Layout layout);
 
 /// What the policy for images already present makes of a place, as things
 /// stand on disk now.
@@ -58,7 +69,8 @@ struct ImageTarget {
     std::string path; ///< when fetched: the file to write, a "-vN" name under policy 3
 };
 
-ImageTarget choose_target(const ImagePlace& place, int existing_policy);
+/// A policy other than leave_existing and new_version replaces the file.
+[[nodiscard]] ImageTarget choose_target(const ImagePlace& place, ExistingPolicy existing_policy);
 
 /// An image body on its way to disk: a temporary file in the deepest level of
 /// the image's folder that is already there, with the first bytes kept aside
@@ -75,12 +87,12 @@ public:
     /// Makes the temporary file, and no folder of the tree; the destination
     /// only when it is missing and `make_destination`. False when the disk
     /// refuses, or a level of the tree is not a real folder.
-    bool open(const ImagePlace& place, bool make_destination = true);
+    [[nodiscard]] bool open(const ImagePlace& place, bool make_destination = true);
     bool write(std::string_view bytes) override;
     /// Ends the download that `fetched` describes: written to `path` (in the
     /// folder of the place opened), with the folders it needs, or refused and
     /// dropped.
-    ImageCopy finish(const FetchResult& fetched, const std::string& path);
+    [[nodiscard]] ImageCopy finish(const FetchResult& fetched, const std::string& path);
     /// Drops the temporary file and the folders made for it.
     void abandon();
 
@@ -101,16 +113,21 @@ private:
 /// transfer or the disk, or an address that would lead outside the
 /// destination. A layout other than tree_layout is flat. Never writes
 /// outside the destination and never leaves a partial file.
-int copie_image(InternetTransfer& transfer, std::string_view address, std::string_view destination, int existing_policy,
-                int layout);
+///
+/// One image at a time, waiting for its fetch alone: a run copies its images
+/// through ImageCopier, which fetches several side by side. This is the
+/// reference that the tests and the fuzz targets hold the run's copies to,
+/// and is reached from nowhere else.
+[[nodiscard]] int copie_image(InternetTransfer& transfer, std::string_view address, std::string_view destination,
+                              int existing_policy, int layout);
 
 /// copie_image, telling also why an image was not written. copie_image is the
 /// original operation under its own name, with its 1 / 0 / -1 answer;
 /// copy_image does the same copy and keeps the reason beside that answer,
 /// for the run's failure counts. Both exist so that the plain answer stays
 /// what it always was.
-ImageCopy copy_image(InternetTransfer& transfer, std::string_view address, std::string_view destination,
-                     int existing_policy, int layout);
+[[nodiscard]] ImageCopy copy_image(InternetTransfer& transfer, std::string_view address, std::string_view destination,
+                                   ExistingPolicy existing_policy, Layout layout);
 
 /// The host-and-directories part of an address, ending in "/", or "".
 /// "http://h/photos/2007/a.jpg" gives "h/photos/2007/".

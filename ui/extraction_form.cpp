@@ -148,9 +148,9 @@ ExtractionJob ExtractionForm::current_job() const {
     job.depth = Option3[1]->isChecked() ? Combo1->currentIndex() + 1 : 0;
     job.user_name = trimmed(Text5->text());
     job.password = trimmed(Text6->text());
-    job.existing_policy = checked_index(Option1) + 1;
+    job.existing_policy = static_cast<ExistingPolicy>(checked_index(Option1) + 1);
     job.destination = bytes_of(Dir1->path());
-    job.layout = checked_index(Option2) + 1;
+    job.layout = static_cast<Layout>(checked_index(Option2) + 1);
     for (std::size_t i = 0; i < Text3.size(); ++i) {
         job.include_patterns[i] = {trimmed(Text3[i]->text()), bytes_of(Combo3[i]->currentText())};
         job.exclude_patterns[i] = {trimmed(Text4[i]->text()), bytes_of(Combo4[i]->currentText())};

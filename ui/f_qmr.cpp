@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "quillmoor_version.h"
 #include "store/atomic_file.h"
 #include "store/error_text.h"
 #include "ui/accessible_lists.h"
@@ -127,6 +128,8 @@ void f_qmr::show_status(const std::string& text) {
     form_->Label4->setText(QString::fromStdString(text));
 }
 
+// Busy is the status line's own blue, RGB (128, 128, 255); idle, the
+// button face of the desktop's palette.
 void f_qmr::set_background(StatusBackground background) {
     QPalette palette = form_->Label4->palette();
     palette.setColor(QPalette::Window, background == StatusBackground::busy ? QColor(128, 128, 255)
@@ -148,8 +151,8 @@ void f_qmr::m_aide_Click() {
 }
 
 void f_qmr::m_apropos_Click() {
-    services_.prompter.ask(this, PromptIcon::information, QStringLiteral("A propos"), QStringLiteral("Quillmoor v2.0"),
-                           {PromptButton::ok});
+    services_.prompter.ask(this, PromptIcon::information, QStringLiteral("A propos"),
+                           QString::fromUtf8(program_and_version), {PromptButton::ok});
 }
 
 std::string f_qmr::pref_path() const {
@@ -162,7 +165,8 @@ void f_qmr::m_tb_Click() {
     const std::string path = pref_path();
     std::string failure;
     if (wanted) {
-        failure = write_file_atomically(path, "\"1\"\r\n", Durability::flush_to_disk);
+        if (const Result<void> written = write_file_atomically(path, "\"1\"\r\n", Durability::flush_to_disk); !written)
+            failure = written.error();
     } else if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
         failure = error_text(errno);
     }

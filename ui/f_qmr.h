@@ -58,7 +58,7 @@ public:
     /// focus in the title box, or only the icon when pref1.txt exists. Then
     /// it says what `report` found wrong with planifs.txt: a damaged file, or
     /// one that could not be read, which no save replaces until it can be.
-    void Form_Load(const LoadReport& report = {});
+    void Form_Load(const Result<LoadReport>& report = LoadReport{});
 
     /// Clears the minimised state, shows the window centred on the screen
     /// under the pointer, raises and activates it: a click on the tray icon,
@@ -136,16 +136,16 @@ private:
     void shut_down();
     void centre_on_screen();
     /// Says at start-up what loading found wrong with planifs.txt.
-    void tell_load_problems(const LoadReport& report);
+    void tell_load_problems(const Result<LoadReport>& report);
     void warn(const QString& text);
 
     /// Saves the table; shows an "Erreur" message and returns false when it
     /// cannot be written.
     bool save_table();
-    /// Writes planifs.txt from the table unless it could not be read: ""
-    /// or why not. `copy` gets the path of a copy of the damaged file kept
-    /// before it was replaced, if this save made one.
-    std::string write_schedule(std::string& copy);
+    /// Writes planifs.txt from the table unless it could not be read. `copy`
+    /// gets the path of a copy of the damaged file kept before it was
+    /// replaced, if this save made one.
+    Result<void> write_schedule(std::string& copy);
     /// Before a command changes the table: reads planifs.txt again if it
     /// could not be read at start-up. False, after saying why, while it still
     /// cannot.
@@ -157,7 +157,7 @@ private:
     RunOutcome run_scheduled(int number, RunCounters& counters) override;
     bool question_open() const override;
     bool quitting() const override { return closing_; }
-    std::string save_scheduled_lines() override;
+    Result<void> save_scheduled_lines() override;
     void serve_events() override { yield(); }
     void notify(const QString& text) override;
 

@@ -19,16 +19,16 @@
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
 
-std::string f_qmr::write_schedule(std::string& copy) {
+Result<void> f_qmr::write_schedule(std::string& copy) {
     // An empty table written over a file that could not be read would lose
     // every stored extraction.
     if (!unread_error_.empty())
-        return unread_error_ + " Rien n'est enregistré tant qu'il ne peut pas être lu.";
+        return Error{unread_error_ + " Rien n'est enregistré tant qu'il ne peut pas être lu."};
     const std::string copy_before = load_report_.backup_path;
-    const std::string failure = save_schedule(services_.data_folder, table_, &load_report_);
-    if (failure.empty() && load_report_.backup_path != copy_before)
+    Result<void> saved = save_schedule(services_.data_folder, table_, &load_report_);
+    if (saved && load_report_.backup_path != copy_before)
         copy = load_report_.backup_path;
-    return failure;
+    return saved;
 }
 
 namespace {
@@ -42,9 +42,8 @@ QString copy_kept_text(const std::string& copy) {
 
 bool f_qmr::save_table() {
     std::string copy;
-    const std::string failure = write_schedule(copy);
-    if (!failure.empty()) {
-        services_.prompter.error(this, QString::fromStdString(failure));
+    if (const Result<void> saved = write_schedule(copy); !saved) {
+        services_.prompter.error(this, QString::fromStdString(saved.error()));
         return false;
     }
     if (!copy.empty())
@@ -53,21 +52,21 @@ bool f_qmr::save_table() {
     return true;
 }
 
-std::string f_qmr::save_scheduled_lines() {
+Result<void> f_qmr::save_scheduled_lines() {
     std::string copy;
-    const std::string failure = write_schedule(copy);
+    Result<void> saved = write_schedule(copy);
     if (!copy.empty())
         notify(copy_kept_text(copy));
-    return failure;
+    return saved;
 }
 
 bool f_qmr::schedule_readable() {
     if (unread_error_.empty())
         return true;
     ScheduleTable loaded;
-    const LoadReport report = load_schedule(services_.data_folder, loaded);
-    if (!report.ok) {
-        unread_error_ = report.error;
+    const Result<LoadReport> report = load_schedule(services_.data_folder, loaded);
+    if (!report) {
+        unread_error_ = report.error();
         services_.prompter.error(
             this, QString::fromStdString(unread_error_ + " Rien n'est enregistré tant qu'il ne peut pas être lu."));
         return false;
@@ -76,7 +75,7 @@ bool f_qmr::schedule_readable() {
     unread_error_.clear();
     table_ = std::move(loaded);
     grid_->fill(table_);
-    load_report_ = report;
+    load_report_ = *report;
     tell_load_problems(report);
     return true;
 }
@@ -192,11 +191,11 @@ void f_qmr::Command6_Click() {
     // Refused or unwritable: said before anything is fetched, and the line is
     // not stamped as if it had run. Made for the run and left empty by it: gone
     // again when this returns.
-    const m_qmr::PreparedDestination destination =
+    const Result<m_qmr::PreparedDestination> destination =
         m_qmr::prepare_destination(table_.line(number).field(field::destination));
-    if (!destination.refusal().empty()) {
+    if (!destination) {
         set_commands_locked(false);
-        services_.prompter.error(this, QString::fromStdString(destination.refusal()));
+        services_.prompter.error(this, QString::fromStdString(destination.error()));
         return;
     }
     const RunOutcome outcome = traite_ligne_detail(number, RunMode::interactive);

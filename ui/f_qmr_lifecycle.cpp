@@ -24,7 +24,7 @@ void f_qmr::connect_tray() {
     connect(&tray, &TrayHost::availability_changed, this, &f_qmr::tray_availability_changed);
 }
 
-void f_qmr::Form_Load(const LoadReport& report) {
+void f_qmr::Form_Load(const Result<LoadReport>& report) {
     services_.tray.show_icon();
     grid_->select_line(1);
     scheduler_->start();
@@ -42,26 +42,27 @@ void f_qmr::Form_Load(const LoadReport& report) {
         });
     }
 
-    load_report_ = report;
-    if (!report.ok)
-        unread_error_ = report.error;
+    if (report)
+        load_report_ = *report;
+    else
+        unread_error_ = report.error();
     tell_load_problems(report);
     if (const QStringList problems = scheduler_->untold_problems(); !problems.isEmpty())
         warn(problems.join(QStringLiteral("\n\n")));
 }
 
-void f_qmr::tell_load_problems(const LoadReport& report) {
-    if (!report.ok) {
-        services_.prompter.error(this, QString::fromStdString(report.error) +
+void f_qmr::tell_load_problems(const Result<LoadReport>& report) {
+    if (!report) {
+        services_.prompter.error(this, QString::fromStdString(report.error()) +
                                            QStringLiteral(" Aucune planification n'est affichée, et rien ne sera "
                                                           "enregistré tant qu'il ne pourra pas être lu."));
         return;
     }
-    if (report.repairs.empty())
+    if (report->repairs.empty())
         return;
     QString text = QStringLiteral("Le fichier des planifications « %1 » est abîmé ; il a été lu au mieux :")
                        .arg(QString::fromStdString(services_.data_folder + schedule_file_name));
-    for (const std::string& repair : report.repairs)
+    for (const std::string& repair : report->repairs)
         text += QStringLiteral("\n- ") + QString::fromStdString(repair);
     text += QStringLiteral("\nUne copie du fichier tel qu'il est sera gardée au premier enregistrement.");
     warn(text);

@@ -119,12 +119,12 @@ bool Scheduler::run_line(int number, const std::tm& pass_time) {
     // Nobody is there to answer a message box: the line waits for the next
     // pass, and the user hears of it once.
     // Made for the run and left empty by it: gone again when this returns.
-    const m_qmr::PreparedDestination destination =
+    const Result<m_qmr::PreparedDestination> destination =
         m_qmr::prepare_destination(table.line(number).field(field::destination));
-    if (const std::string& refusal = destination.refusal(); !refusal.empty()) {
-        if (first_time(title, refusal))
+    if (!destination) {
+        if (first_time(title, destination.error()))
             host_.notify(QStringLiteral("« %1 » n'a pas pu démarrer : %2")
-                             .arg(QString::fromStdString(title), QString::fromStdString(refusal)));
+                             .arg(QString::fromStdString(title), QString::fromStdString(destination.error())));
         return true;
     }
     forget_problems_of(title);
@@ -180,15 +180,15 @@ void Scheduler::forget_problems_of(const std::string& title) {
 }
 
 bool Scheduler::save() {
-    const std::string failure = host_.save_scheduled_lines();
-    if (failure.empty()) {
+    const Result<void> saved = host_.save_scheduled_lines();
+    if (saved) {
         unsaved_ = false;
         save_failure_told_ = false;
         return true;
     }
     if (!save_failure_told_) {
         save_failure_told_ = true;
-        host_.notify(QString::fromStdString(failure) +
+        host_.notify(QString::fromStdString(saved.error()) +
                      QStringLiteral(" Les extractions faites restent notées et seront enregistrées au prochain "
                                     "enregistrement."));
     }

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include "engine/extraction_run.h"
+#include "store/result.h"
 
 class Clock;
 class QTimer;
@@ -31,8 +32,8 @@ public:
     /// The program is ending: nothing more is to run.
     virtual bool quitting() const = 0;
     virtual void set_commands_locked(bool locked) = 0;
-    /// Saves the schedule as it is in memory: "" or why it could not be.
-    virtual std::string save_scheduled_lines() = 0;
+    /// Saves the schedule as it is in memory.
+    virtual Result<void> save_scheduled_lines() = 0;
     /// Lets the window serve its pending events.
     virtual void serve_events() = 0;
     /// A short notice for a user who may only see the tray icon.

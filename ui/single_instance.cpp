@@ -1,11 +1,7 @@
 #include "ui/single_instance.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +14,8 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
+
+#include "store/file_lock.h"
 
 namespace {
 
@@ -35,10 +33,6 @@ QString user_name() {
     if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_name && *entry->pw_name)
         return QString::fromLocal8Bit(entry->pw_name);
     return QString::number(getuid());
-}
-
-QString errno_text() {
-    return QString::fromLocal8Bit(std::strerror(errno));
 }
 
 } // namespace
@@ -62,29 +56,19 @@ SingleInstance::~SingleInstance() {
     // The server closes and unlinks its socket with the object (a child),
     // before the lock goes, so that no later start finds a dead socket.
     delete server_;
-    if (lock_fd_ >= 0)
-        close(lock_fd_);
 }
 
 SingleInstance::Role SingleInstance::start(std::chrono::milliseconds timeout) {
     if (role_ != Role::undecided)
         return role_;
-    const QByteArray lock_path = QFile::encodeName(socket_path_ + QStringLiteral(".lock"));
-    // O_CLOEXEC: a program started from here must not keep the lock after we end.
-    lock_fd_ = open(lock_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock_fd_ < 0)
-        return fail(QStringLiteral("impossible d'ouvrir %1 (%2)").arg(QFile::decodeName(lock_path), errno_text()));
-    int result;
-    do {
-        result = flock(lock_fd_, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    if (result == 0)
+    Result<UniqueFd, LockFailure> lock =
+        lock_file(QFile::encodeName(socket_path_ + QStringLiteral(".lock")).toStdString());
+    if (lock) {
+        lock_fd_ = std::move(*lock);
         return become_primary();
-    if (errno != EWOULDBLOCK)
-        return fail(
-            QStringLiteral("impossible de verrouiller %1 (%2)").arg(QFile::decodeName(lock_path), errno_text()));
-    close(lock_fd_);
-    lock_fd_ = -1;
+    }
+    if (lock.kind() != LockFailure::held_elsewhere)
+        return fail(QString::fromStdString(lock.error()));
     return ask_primary(timeout);
 }
 
@@ -131,10 +115,7 @@ SingleInstance::Role SingleInstance::ask_primary(std::chrono::milliseconds timeo
 SingleInstance::Role SingleInstance::fail(const QString& reason) {
     delete server_;
     server_ = nullptr;
-    if (lock_fd_ >= 0) {
-        close(lock_fd_);
-        lock_fd_ = -1;
-    }
+    lock_fd_.reset();
     error_ = reason;
     return role_ = Role::failed;
 }

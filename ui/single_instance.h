@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include "store/unique_fd.h"
+
 class QLocalServer;
 class QLocalSocket;
 
@@ -59,7 +61,7 @@ private:
 
     QString server_name_;
     QString socket_path_;
-    int lock_fd_ = -1;
+    UniqueFd lock_fd_;
     QLocalServer* server_ = nullptr;
     Role role_ = Role::undecided;
     QString error_;

@@ -110,7 +110,7 @@ const auto img = [](const std::string& src) { return "<img src=\"" + src + "\">\
 class ExtractionRunTest : public ::testing::Test {
 protected:
     // Title, start address, depth, user, password, policy, destination, layout, include and exclude patterns.
-    ExtractionJob job(int depth, int policy = replace_existing, int layout = flat_layout) {
+    ExtractionJob job(int depth, ExistingPolicy policy = replace_existing, Layout layout = flat_layout) {
         return {"  Galerie ", " http://site/ ", depth, "", "", policy, destination.path(), layout, {}, {}};
     }
 
@@ -224,8 +224,8 @@ TEST_F(ExtractionRunTest, AnswersInAnyOrderGiveWhatOneFetchAfterTheOtherGives) {
                            image + folder + std::to_string(i));
     transfer.serve("http://site/p.gif", image + "p");
     transfer.serve("http://site/c/err.gif", "<html>404</html>");
-    for (const int policy : {leave_existing, replace_existing, new_version})
-        for (const int layout : {flat_layout, tree_layout}) {
+    for (const ExistingPolicy policy : {leave_existing, replace_existing, new_version})
+        for (const Layout layout : {flat_layout, tree_layout}) {
             SCOPED_TRACE("policy " + std::to_string(policy) + ", layout " + std::to_string(layout));
             // In order, out of order, one after the other: the files and the sorted requests.
             std::vector<std::pair<std::map<std::string, std::string>, std::vector<std::string>>> results;
@@ -293,7 +293,7 @@ TEST_F(ExtractionRunTest, DuringARunAnotherIsRefusedAndAStopEndsItBeforeItsNextF
         EXPECT_TRUE(path.ends_with(".gif") && content == image) << path << ": " << content;
     EXPECT_GT(kept.size(), 0u);
     EXPECT_LT(kept.size(), 20u);
-    EXPECT_TRUE(transfer.wait().empty()) << "nothing left in flight";
+    EXPECT_FALSE(transfer.wait_for_any()) << "nothing left in flight";
 }
 
 } // namespace

@@ -66,14 +66,6 @@ TEST(AddressTest, Helpers) {
     EXPECT_TRUE(autre_site("http://host/", "https://host/"));
     EXPECT_TRUE(autre_site("http://Host/", "http://host/"));
     EXPECT_TRUE(autre_site("host/a", "host/a")); // no root is never the same site
-    // dans_liste: the text, the count of slots to read, whether it is found.
-    const std::vector<std::string> slots = {"zero", "a", "b", "A", "b ", "", "a"}; // slot 0 is never read
-    const std::tuple<std::string, int, bool> in_list[] = {
-        {"zero", 6, false}, {"a", -3, false}, {"b", 1, false}, {"b", 2, true},
-        {"B", 6, false},    {"b ", 3, false}, {"", 5, true},   {"a", 99, true},
-    };
-    for (const auto& [text, count, found] : in_list)
-        EXPECT_EQ(dans_liste(text, slots, count), found) << "[" << text << "] " << count;
 }
 
 /// Keeps an image's body whole, where a run streams it to disk.
@@ -235,13 +227,13 @@ TEST_F(CurlTransferTest, OffersCredentialsOnlyToTheStartSite) {
 // connections, and the credentials still for the start site only.
 TEST_F(CurlTransferTest, RunsSixFetchesAtOnceAtMostOverKeptConnections) {
     transfer.set_credentials("ann", "s3cret", site.url("/"));
+    std::vector<FetchTicket> tickets;
     for (int i = 0; i < 30; ++i)
-        transfer.start({(i < 6 ? other : site).url("/basic"), nullptr});
+        tickets.push_back(transfer.start({(i < 6 ? other : site).url("/basic"), nullptr}));
     std::vector<std::string> bodies;
-    for (auto ended = transfer.wait(); !ended.empty(); ended = transfer.wait())
-        for (const FetchDone& done : ended)
-            bodies.push_back(done.result.body);
-    EXPECT_EQ(bodies.size(), 30u);
+    for (const FetchTicket ticket : tickets)
+        bodies.push_back(transfer.wait_for(ticket).body);
+    EXPECT_FALSE(transfer.wait_for_any()) << "all taken";
     EXPECT_EQ(std::count(bodies.begin(), bodies.end(), "secret"), 24);
     EXPECT_EQ(authorized_at_other, 0);
     // One connection is one fetch at a time: more than one shows fetches side by side.
@@ -255,10 +247,11 @@ TEST_F(CurlTransferTest, RunsSixFetchesAtOnceAtMostOverKeptConnections) {
 TEST_F(CurlTransferTest, FetchesSharingTheLinkShareItsTime) {
     CurlTransfer shared({.total_timeout = 4s, .extra_ca_file = {}});
     std::vector<StringSink> sinks(max_fetches_in_flight);
+    std::vector<FetchTicket> tickets;
     for (StringSink& sink : sinks)
-        shared.start({site.url("/paced"), &sink});
-    while (!shared.wait().empty()) {
-    }
+        tickets.push_back(shared.start({site.url("/paced"), &sink}));
+    for (const FetchTicket ticket : tickets)
+        EXPECT_TRUE(shared.wait_for(ticket).ok);
     for (const StringSink& sink : sinks)
         EXPECT_EQ(sink.body.size(), 200'000u);
 }

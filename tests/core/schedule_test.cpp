@@ -35,24 +35,24 @@ TEST(ScheduleFile, LinesWriteBackByteForByteReadableByTheOwnerOnly) {
     TempDir dir;
     const std::string folder = dir.path() + "/", path = dir.file("planifs.txt");
     ScheduleTable table;
-    EXPECT_TRUE(load_schedule(folder, table).ok) << "a missing file is an empty schedule";
+    EXPECT_TRUE(load_schedule(folder, table).ok()) << "a missing file is an empty schedule";
     const std::string rest = numbered_line("f", 40).substr(4); // the fields after field::title
     const std::string quoted_line = R"(" dire ""oui"",""non"" ")" + rest;
     // The second line is Windows-1252, as older versions wrote it; it comes back as UTF-8.
     write_file(path, example_line + "\"\xE9t\xE9\"" + rest + quoted_line);
     ::chmod(path.c_str(), 0644);
-    EXPECT_TRUE(load_schedule(folder, table).repairs.empty());
+    EXPECT_TRUE(load_schedule(folder, table)->repairs.empty());
     ASSERT_EQ(table.line_count(), 3);
     EXPECT_EQ(table.line(1).field(field::destination), R"(C:\Images\Printemps)");
     EXPECT_EQ(table.line(3).field(field::title), " dire \"oui\",\"non\" ");
-    ASSERT_EQ(save_schedule(folder, table), "");
+    ASSERT_TRUE(save_schedule(folder, table).ok());
     const std::string saved = example_line + "\"été\"" + rest + quoted_line;
     EXPECT_EQ(read_file(path), saved);
     EXPECT_EQ(static_cast<unsigned>(std::filesystem::status(path).permissions()), 0600u);
-    ASSERT_EQ(save_schedule(folder, ScheduleTable{}), "");
+    ASSERT_TRUE(save_schedule(folder, ScheduleTable{}).ok());
     EXPECT_EQ(read_file(path), "") << "an empty table saves an empty file";
     std::filesystem::create_directories(dir.file("d/planifs.txt"));
-    EXPECT_FALSE(load_schedule(dir.file("d/"), table).ok);
+    EXPECT_FALSE(load_schedule(dir.file("d/"), table).ok());
 }
 
 TEST(ScheduleFile, DamagedFilesLoadRepairedWithoutWritingAndTheFirstSaveKeepsACopy) {
@@ -82,16 +82,16 @@ TEST(ScheduleFile, DamagedFilesLoadRepairedWithoutWritingAndTheFirstSaveKeepsACo
         TempDir dir;
         write_file(dir.file("planifs.txt"), bytes);
         ScheduleTable table;
-        LoadReport report = load_schedule(dir.path() + "/", table);
+        LoadReport report = *load_schedule(dir.path() + "/", table);
         EXPECT_EQ(report.repairs.size(), repairs);
         ASSERT_EQ(table.line_count(), line_count);
         EXPECT_EQ(table.line(line_count).field(checked_field), value);
         EXPECT_EQ(list_directory(dir.path()), std::vector<std::string>{"planifs.txt"}) << "a load writes nothing";
-        ASSERT_EQ(save_schedule(dir.path() + "/", table, &report), "");
+        ASSERT_TRUE(save_schedule(dir.path() + "/", table, &report).ok());
         EXPECT_EQ(report.backup_path, repairs ? dir.file("planifs.txt.bak") : "");
         EXPECT_TRUE(read_file(dir.file("planifs.txt.bak")) == (repairs ? bytes : ""));
         EXPECT_EQ(list_directory(dir.path()).size(), repairs ? 2u : 1u);
-        EXPECT_TRUE(load_schedule(dir.path() + "/", table).repairs.empty());
+        EXPECT_TRUE(load_schedule(dir.path() + "/", table)->repairs.empty());
     }
 }
 
@@ -101,7 +101,7 @@ TEST(ScheduleFile, CopiesAreNeverTwiceTheSameAndAtMostFiveTheOldestReplaced) {
     auto save_over = [&](const std::string& damaged) {
         write_file(path, damaged);
         LoadReport report;
-        EXPECT_EQ(save_schedule(dir.path() + "/", ScheduleTable{}, &report), "");
+        EXPECT_TRUE(save_schedule(dir.path() + "/", ScheduleTable{}, &report).ok());
         return report.backup_path;
     };
     EXPECT_EQ(save_over("A"), path + ".bak");
@@ -131,7 +131,7 @@ TEST(ScheduleFile, ASaveRefusedOrFailingPartWayLeavesTheFileAsItWas) {
         table.append(ScheduleLine{});
         table.line(1).set_field(field::title, title);
         FileSizeLimit limit(4096);
-        EXPECT_NE(save_schedule(dir.path() + "/", table), "");
+        EXPECT_FALSE(save_schedule(dir.path() + "/", table).ok());
         EXPECT_EQ(read_file(dir.file("planifs.txt")), on_disk);
         EXPECT_EQ(list_directory(dir.path()), std::vector<std::string>{"planifs.txt"});
     }

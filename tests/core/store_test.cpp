@@ -185,7 +185,7 @@ TEST_F(ImageStoreTest, NeverWritesThroughALinkNorLeavesTheFoldersOfAFailure) {
     EXPECT_EQ(files(), (Files{{"h", "-> " + outside_}}));
     // An error page leaves neither a file nor the folders made for it, the destination's included.
     reset({});
-    EXPECT_EQ(copy_image(transfer_, "http://h/sub/missing.jpg", dest_ + "/new", 2, tree_layout).failure,
+    EXPECT_EQ(copy_image(transfer_, "http://h/sub/missing.jpg", dest_ + "/new", replace_existing, tree_layout).failure,
               CopyFailure::server);
     EXPECT_EQ(files(), Files{});
 }
@@ -201,8 +201,8 @@ TEST_F(ImageStoreTest, ADestinationMadeForARunGoesWhenTheRunLeftItEmpty) {
         SCOPED_TRACE(folder + " " + written);
         reset({});
         {
-            const PreparedDestination made = prepare_destination(dest_ + "/" + folder);
-            EXPECT_EQ(made.refusal(), "");
+            const Result<PreparedDestination> made = prepare_destination(dest_ + "/" + folder);
+            EXPECT_TRUE(made.ok());
             if (!written.empty())
                 write_file(dest_ + "/" + folder + "/" + written, "x");
         }

@@ -198,7 +198,7 @@ protected:
     void open_window(bool start_up = false) {
         window.reset();
         ScheduleTable table;
-        const LoadReport report = load_schedule(folder(), table);
+        const Result<LoadReport> report = load_schedule(folder(), table);
         const VolumeSource volumes = [this] { return std::vector<std::string>{"/", home.path()}; };
         const QString home_folder = QString::fromStdString(home.path());
         window = std::make_unique<f_qmr>(WindowServices{folder(), transfer, clock, prompter, tray.integration, volumes,
@@ -208,7 +208,7 @@ protected:
         grid = window->grid();
         if (start_up)
             return window->Form_Load(report);
-        ASSERT_TRUE(report.ok);
+        ASSERT_TRUE(report.ok());
         window->show();
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
