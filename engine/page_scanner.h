@@ -25,7 +25,14 @@ int analyse_page(InternetTransfer& transfer, std::string_view page_address, cons
 /// once the body is there. analyse_page is the original operation under its
 /// own name (fetch, then scan); the run fetches several pages at once itself
 /// and calls only this half, which is why it has a name of its own.
+///
+/// With `all_image_formats`, an image is a value whose path (before any "?"
+/// or "#") ends in the extension of any format of the lists, in any case, and
+/// is named by that path; a value may hold up to 2 048 bytes; and after the
+/// two passes come the images of "srcset=" values (the largest candidate),
+/// of url(…) in "style=" values and style blocks, and of og:image and
+/// twitter:image meta tags, each listed once.
 void scan_page_text(std::string_view page, std::string_view page_address, const PatternSet& include_patterns,
-                    const PatternSet& exclude_patterns, RunLists& lists);
+                    const PatternSet& exclude_patterns, RunLists& lists, bool all_image_formats = false);
 
 } // namespace m_qmr
