@@ -245,7 +245,8 @@ private:
     std::size_t take_tag(std::string_view page, Found found) {
         const std::size_t tag_end = std::min(page.find('>', found.at), page.size());
         if (tag_names[found.which] == "<meta") {
-            take_meta(page.substr(found.at, tag_end - found.at));
+            // With its ">", which ends a bare value.
+            take_meta(page.substr(found.at, tag_end + 1 - found.at));
             return tag_end;
         }
         const std::size_t body = std::min(tag_end + 1, page.size());

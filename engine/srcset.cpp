@@ -1,8 +1,9 @@
 #include "engine/srcset.h"
 
-#include <charconv>
-#include <cmath>
+#include <locale.h>
 #include <optional>
+#include <stdlib.h>
+#include <string>
 #include <tuple>
 #include <utility>
 
@@ -54,11 +55,12 @@ bool is_decimal_number(std::string_view text) {
     return has_digits && at == text.size();
 }
 
+/// The value of a checked number, rounded as browsers round it: beyond the
+/// largest double it is infinite, below the smallest it is 0.
 double number_of(std::string_view text) {
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    // Only the checked forms come here; too large a number is as large as any.
-    return error == std::errc::result_out_of_range && !text.starts_with('-') ? HUGE_VAL : value;
+    // With "." as the decimal point, whatever the user's locale.
+    static const locale_t c_numbers = ::newlocale(LC_NUMERIC_MASK, "C", nullptr);
+    return ::strtod_l(std::string(text).c_str(), nullptr, c_numbers);
 }
 
 /// What one candidate's descriptors say, or nothing when a browser would

@@ -87,7 +87,7 @@ TEST(PageScannerTest, TodaysImagesOnlyWithEveryFormat) {
         {R"-(<b style="background:url(u1.png)"><i style='x:url("u2.svg")'><i style="x:url(&quot;u3.avif&quot;)">)-"
          R"-(<STYLE>.a{background:URL( 'u4.gif' )} .b{background:url(u1.png)}</style><p>url(t.png)</p>)-",
          "", "u1.png u2.svg u3.avif u4.gif", ""},
-        {R"(<meta property="og:image" content="https://o/og.png"><meta content=tw.jpg name="twitter:image">)"
+        {R"(<meta property="og:image" content="https://o/og.png"><meta name=twitter:image content=tw.jpg>)"
          R"(<meta name="description" content="d.png">)",
          "", "https://o/og.png tw.jpg", ""},
         {R"(<a href="big.png">x</a><a href="image.png.html"><p style="color:red">)", "", "big.png", "image.png.html"},
