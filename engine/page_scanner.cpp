@@ -217,6 +217,40 @@ public:
         }
     }
 
+    /// Every url(…) of a piece of style sheet, bare or quoted with ', " or
+    /// &quot; (a quote inside a quoted style attribute): an image, or a style
+    /// sheet that it imports, a page to read at the next level.
+    void take_urls(std::string_view css) {
+        std::size_t at = find_keyword(css, "url(", 0);
+        while (at != npos) {
+            std::size_t start = at + 4;
+            while (start < css.size() && is_space(css[start]))
+                ++start;
+            std::string_view close = ")";
+            if (css.substr(start).starts_with("&quot;"))
+                close = css.substr(start, 6);
+            else if (start < css.size() && (css[start] == '\'' || css[start] == '"'))
+                close = css.substr(start, 1);
+            if (close != ")")
+                start += close.size();
+            const auto reachable = css.substr(0, std::min(css.size(), start + longest_value + close.size()));
+            const std::size_t end = reachable.find(close, start);
+            if (end == npos) {
+                at = find_keyword(css, "url(", at + 4);
+                continue;
+            }
+            std::string_view value = css.substr(start, end - start);
+            if (close == ")")
+                while (!value.empty() && is_space(value.back()))
+                    value.remove_suffix(1);
+            if (ends_with_ignoring_case(without_query(value), ".css"))
+                add_page(value);
+            else
+                take_image(value);
+            at = find_keyword(css, "url(", end + close.size());
+        }
+    }
+
 private:
     /// The value after the keyword at `keyword_at`; its end must lie within
     /// reach of the keyword, or with every image format within longest_value
@@ -268,36 +302,6 @@ private:
     std::string_view attribute_value(std::string_view tag, std::string_view keyword) const {
         const std::size_t at = find_keyword(tag, keyword, 0);
         return at == npos ? std::string_view{} : cut(tag, at, at + keyword.size()).value;
-    }
-
-    /// Every url(…) of a piece of style sheet, bare or quoted with ', " or
-    /// &quot; (a quote inside a quoted style attribute).
-    void take_urls(std::string_view css) {
-        std::size_t at = find_keyword(css, "url(", 0);
-        while (at != npos) {
-            std::size_t start = at + 4;
-            while (start < css.size() && is_space(css[start]))
-                ++start;
-            std::string_view close = ")";
-            if (css.substr(start).starts_with("&quot;"))
-                close = css.substr(start, 6);
-            else if (start < css.size() && (css[start] == '\'' || css[start] == '"'))
-                close = css.substr(start, 1);
-            if (close != ")")
-                start += close.size();
-            const auto reachable = css.substr(0, std::min(css.size(), start + longest_value + close.size()));
-            const std::size_t end = reachable.find(close, start);
-            if (end == npos) {
-                at = find_keyword(css, "url(", at + 4);
-                continue;
-            }
-            std::string_view value = css.substr(start, end - start);
-            if (close == ")")
-                while (!value.empty() && is_space(value.back()))
-                    value.remove_suffix(1);
-            take_image(value);
-            at = find_keyword(css, "url(", end + close.size());
-        }
     }
 
     /// A value that the passes of every image format found: an image when it
@@ -362,8 +366,13 @@ void scan_page_text(std::string_view page, std::string_view page_address, const 
     PageScan scan(page_address, include_patterns, exclude_patterns, lists, all_image_formats);
     scan.run(page, Pass::src);
     scan.run(page, Pass::href);
-    if (all_image_formats)
-        scan.run_other(page);
+    if (!all_image_formats)
+        return;
+    scan.run_other(page);
+    // A style sheet is fetched as a page, through the link that names it,
+    // and it is style throughout.
+    if (ends_with_ignoring_case(without_query(page_address), ".css"))
+        scan.take_urls(page);
 }
 
 int analyse_page(InternetTransfer& transfer, std::string_view page_address, const PatternSet& include_patterns,

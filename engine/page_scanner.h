@@ -31,7 +31,9 @@ int analyse_page(InternetTransfer& transfer, std::string_view page_address, cons
 /// is named by that path; a value may hold up to 2 048 bytes; and after the
 /// two passes come the images of "srcset=" values (the largest candidate),
 /// of url(…) in "style=" values and style blocks, and of og:image and
-/// twitter:image meta tags, each listed once.
+/// twitter:image meta tags, each listed once; a page whose path ends in
+/// ".css" is a style sheet, every url(…) of it naming an image, or another
+/// style sheet that is then a page of the site to read.
 void scan_page_text(std::string_view page, std::string_view page_address, const PatternSet& include_patterns,
                     const PatternSet& exclude_patterns, RunLists& lists, bool all_image_formats = false);
 

@@ -233,7 +233,10 @@ struct PlainScan {
             std::string value(css.substr(start, end - start));
             while (close == ")" && !value.empty() && is_space(value.back()))
                 value.pop_back();
-            take(value);
+            if (ends_in(path(value), {".css"}))
+                listed_page(value);
+            else
+                take(value);
             at = end + close.size();
         }
     }
@@ -293,6 +296,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         plain.pass("href=");
         if (all_formats)
             plain.other_passes();
+        if (all_formats && PlainScan::ends_in(PlainScan::path(base), {".css"}))
+            plain.urls(page);
         fuzz::require(lists.images.entries() == plain.images, "the images listed are those of a plain scan");
         fuzz::require(lists.pages.entries() == plain.pages, "the pages listed are those of a plain scan");
     }

@@ -109,6 +109,12 @@ TEST(PageScannerTest, TodaysImagesOnlyWithEveryFormat) {
                 EXPECT_EQ(lists.pages.entries(), listed(pages));
             }
         }
+    // A style sheet, fetched as a page through its link, is style throughout; those it imports are pages.
+    RunLists sheet;
+    scan_page_text(R"(@import url("i.css");a{background:url(x.png)} b{x:url('../y.svg')})", "http://host/d/s.CSS?v=2",
+                   {}, {}, sheet, true);
+    EXPECT_EQ(sheet.images.entries(), absolute({"x.png", "http://host/y.svg"}));
+    EXPECT_EQ(sheet.pages.entries(), absolute({"i.css"}));
 }
 
 // A page's body is scanned whatever its status, into lists that take nothing beyond their cap.
