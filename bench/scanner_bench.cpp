@@ -103,6 +103,20 @@ void BM_FullLists(benchmark::State& state) {
 }
 BENCHMARK(BM_FullLists)->ArgName("all_formats")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// What a server may send to slow the scan down: keywords whose values never
+// end, each searched for an end as far as a value may reach.
+void BM_ValuesWithoutEnd(benchmark::State& state) {
+    std::string page;
+    while (page.size() < 10 * 1024 * 1024)
+        page += "src=srcset=x";
+    for (auto _ : state) {
+        RunLists lists;
+        m_qmr::scan_page_text(page, page_address, {}, {}, lists, state.range(0) != 0);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(page.size()));
+}
+BENCHMARK(BM_ValuesWithoutEnd)->ArgName("all_formats")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

@@ -129,7 +129,12 @@ Cut cut_value(std::string_view page, std::size_t after, std::size_t limit) {
             return {};
         return {reachable.substr(after + 1, close - after - 1), close};
     }
-    const auto end = reachable.find_first_of(" >", after);
+    // Two searches for one byte each, at the speed of memchr: a long reach
+    // tried at every keyword of a page without an end would cost much more
+    // byte by byte.
+    const auto space = reachable.find(' ', after);
+    const auto bracket = reachable.substr(0, space).find('>', after);
+    const auto end = bracket != npos ? bracket : space;
     if (end == npos)
         return {};
     return {reachable.substr(after, end - after), end};
