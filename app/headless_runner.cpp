@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <ostream>
+#include <unistd.h>
 
 #include "net/internet_transfer.h"
 #include "store/destination.h"
@@ -104,7 +105,9 @@ int run_extraction(const CommandLineContext& context, const std::string& title) 
         return exit_status::usage;
     }
 
-    const ExtractionJob job = job_from_line(table.line(number));
+    ExtractionJob job = job_from_line(table.line(number));
+    // As the window would run it.
+    job.all_image_formats = ::access((folder->path + all_image_formats_file).c_str(), F_OK) == 0;
     // Checked before anything is fetched: a relative destination would put
     // the images wherever the program was started from.
     if (const Result<void> checked = m_qmr::check_destination(job.destination); !checked) {

@@ -19,4 +19,12 @@ struct ExtractionJob {
     Layout layout{};
     PatternSet include_patterns;
     PatternSet exclude_patterns;
+    /// Today's formats, srcset, long values, style sheets and social
+    /// previews too. A setting of the whole program, not of the line: the
+    /// caller sets it from all_image_formats_file.
+    bool all_image_formats = false;
 };
+
+/// The file in the data folder whose presence turns all_image_formats on for
+/// every run, from the window and from the command line alike.
+inline constexpr const char* all_image_formats_file = "pref2.txt";

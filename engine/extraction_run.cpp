@@ -131,7 +131,8 @@ void ExtractionRun::scan_page(const std::string& address, const FetchResult& fet
             failed = true;
         }
         try {
-            m_qmr::scan_page_text(fetched.body, address, job.include_patterns, job.exclude_patterns, lists_);
+            m_qmr::scan_page_text(fetched.body, address, job.include_patterns, job.exclude_patterns, lists_,
+                                  job.all_image_formats);
         } catch (const std::exception&) {
             ++counters_.failed_pages.network;
             failed = true;

@@ -76,7 +76,7 @@ void ImageCopier::plan_ahead(const AddressList& images) {
         Slot slot;
         slot.number = next_to_plan_++;
         const std::string& address = images.at(slot.number);
-        slot.place = m_qmr::image_place(address, job_.destination, job_.layout);
+        slot.place = m_qmr::image_place(address, job_.destination, job_.layout, job_.all_image_formats);
         if (std::optional<std::string> path = path_to_fetch_ahead(address, slot)) {
             slot.target_path = std::move(*path);
             // A destination gone since the run began is made by the entry

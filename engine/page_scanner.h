@@ -30,7 +30,16 @@ inline constexpr int scan_stopped = -1;
 /// once the body is there. analyse_page is the original operation under its
 /// own name (fetch, then scan); the run fetches several pages at once itself
 /// and calls only this half, which is why it has a name of its own.
+///
+/// With `all_image_formats`, an image is a value whose path (before any "?"
+/// or "#") ends in the extension of any format of the lists, in any case, and
+/// is named by that path; a value may hold up to 2 048 bytes; and after the
+/// two passes come the images of "srcset=" values (the largest candidate),
+/// of url(…) in "style=" values and style blocks, and of og:image and
+/// twitter:image meta tags, each listed once; a page whose path ends in
+/// ".css" is a style sheet, every url(…) of it naming an image, or another
+/// style sheet that is then a page of the site to read.
 void scan_page_text(std::string_view page, std::string_view page_address, const PatternSet& include_patterns,
-                    const PatternSet& exclude_patterns, RunLists& lists);
+                    const PatternSet& exclude_patterns, RunLists& lists, bool all_image_formats = false);
 
 } // namespace m_qmr

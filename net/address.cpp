@@ -106,6 +106,10 @@ std::string sans_fin_ligne(std::string_view text) {
     return result;
 }
 
+std::string_view without_query(std::string_view address) {
+    return address.substr(0, address.find_first_of("?#"));
+}
+
 namespace {
 
 bool is_hex_digit(char c) {

@@ -41,6 +41,10 @@ bool autre_site(std::string_view a, std::string_view b);
 /// The text with every carriage return and line feed removed.
 std::string sans_fin_ligne(std::string_view text);
 
+/// The address without its query and fragment: what comes before its first
+/// "?" or "#". "http://h/photo.jpg?w=1200" gives "http://h/photo.jpg".
+std::string_view without_query(std::string_view address);
+
 /// The address as it may go on the wire: after the host, spaces, control
 /// bytes, bytes outside ASCII, a "%" that starts no escape and the few
 /// characters no address may hold (" < > \ ^ ` { | }) are percent-encoded.

@@ -107,9 +107,9 @@ bool filtre_nom(std::string_view file_name, const PatternSet& include_patterns, 
     return ok;
 }
 
-int index_extension(std::string_view extension) {
+int index_extension(std::string_view extension, bool all_image_formats) {
     const auto wanted = trim_spaces_view(extension);
-    for (std::size_t i = 0; i < extension_choices.size(); ++i)
+    for (std::size_t i = 0; i < extension_choice_count(all_image_formats); ++i)
         if (extension_choices[i] == wanted)
             return static_cast<int>(i);
     return 0;

@@ -6,7 +6,7 @@
 #include <vector>
 
 /// One row of the include or exclude patterns: a name pattern with "*" and
-/// "?", and an extension among "*", "gif", "jpg", "jpeg".
+/// "?", and an extension among extension_choices.
 struct PatternPair {
     std::string name;
     std::string extension = "*";
@@ -15,8 +15,16 @@ struct PatternPair {
 /// The four rows of one pattern list.
 using PatternSet = std::array<PatternPair, 4>;
 
-/// The extension list's items, in list order.
-inline constexpr std::array<std::string_view, 4> extension_choices{"*", "gif", "jpg", "jpeg"};
+/// The extension list's items, in list order: the first four always, the
+/// others only while every image format is taken. Every item but "*" is also
+/// an extension that names an image, so "*" means every format taken.
+inline constexpr std::array<std::string_view, 8> extension_choices{"*",   "gif",  "jpg",  "jpeg",
+                                                                   "png", "webp", "avif", "svg"};
+
+/// How many of extension_choices the lists offer.
+constexpr std::size_t extension_choice_count(bool all_image_formats) {
+    return all_image_formats ? extension_choices.size() : 4;
+}
 
 // The French names (filtre_nom, correspond_motif, index_extension) are the
 // program's original rules, kept under their own names; check_name_pattern
@@ -33,8 +41,9 @@ bool filtre_nom(std::string_view file_name, const PatternSet& include_patterns, 
 bool correspond_motif(std::string_view name, std::string_view extension, const PatternPair& pair);
 
 /// The list position of a stored extension: 0 "*", 1 "gif", 2 "jpg",
-/// 3 "jpeg" (spaces around ignored); anything else gives 0.
-int index_extension(std::string_view extension);
+/// 3 "jpeg", and with all_image_formats 4 "png" to 7 "svg" (spaces around
+/// ignored); anything else gives 0.
+int index_extension(std::string_view extension, bool all_image_formats = false);
 
 /// The messages that a name pattern typed in a box deserves, in order; empty
 /// when it is acceptable. The caller stores the trimmed text whatever they say

@@ -131,7 +131,8 @@ std::string chemin_local(std::string_view text) {
     return std::string(text);
 }
 
-std::optional<ImagePlace> image_place(std::string_view address, std::string_view destination, Layout layout) {
+std::optional<ImagePlace> image_place(std::string_view address, std::string_view destination, Layout layout,
+                                      bool all_image_formats) {
     // A relative destination would land in whatever folder the program was
     // started from. A NUL would silently cut the path that the system sees.
     if (!destination.starts_with('/') || destination.find('\0') != std::string_view::npos ||
@@ -144,13 +145,14 @@ std::optional<ImagePlace> image_place(std::string_view address, std::string_view
     place.root.assign(destination);
     if (place.root.back() != '/')
         place.root += '/';
-    place.name = url_nom_fichier(place.address);
+    const std::string_view named = all_image_formats ? without_query(place.address) : place.address;
+    place.name = url_nom_fichier(named);
     if (place.name.empty() || place.name == "." || place.name == "..")
         return std::nullopt;
     // Any layout but the tree is taken as flat: the destination itself.
     if (layout == tree_layout) {
         // The address's path has no dot segments left, but its query may.
-        auto folders = folders_inside(chemin_local(url_arbre(place.address)));
+        auto folders = folders_inside(chemin_local(url_arbre(named)));
         if (!folders)
             return std::nullopt;
         place.tree = std::move(*folders);

@@ -56,10 +56,12 @@ struct ImagePlace {
 };
 
 /// The place of an image, or nothing when its address names no file or would
-/// lead outside the destination.
-/// A layout other than tree_layout is flat.
+/// lead outside the destination. A layout other than tree_layout is flat.
+/// With `all_image_formats` the name and the tree come from the address's
+/// path alone, without its query or fragment: "a/photo.jpg?w=1200" is
+/// "photo.jpg" in "a/".
 [[nodiscard]] std::optional<ImagePlace> image_place(std::string_view address, std::string_view destination,
-                                                    Layout layout);
+                                                    Layout layout, bool all_image_formats = false);
 
 /// What the policy for images already present makes of a place, as things
 /// stand on disk now.

@@ -54,10 +54,6 @@ bool has_control_character(const QString& text) {
     return false;
 }
 
-void select_extension(QComboBox* list, const std::string& extension) {
-    list->setCurrentIndex(m_qmr::index_extension(extension));
-}
-
 /// Shows a stored text whole, even one longer than the box lets a user type
 /// (written by hand): cut, it would be stored back cut by "Plannifier".
 void show_stored(QLineEdit* box, const std::string& text) {
@@ -129,6 +125,30 @@ void ExtractionForm::show_drive_of(const QString& folder) {
 
 bool ExtractionForm::is_web_address(const QString& address) {
     return address.startsWith(QLatin1String("http://")) || address.startsWith(QLatin1String("https://"));
+}
+
+void ExtractionForm::set_all_image_formats(bool all_image_formats) {
+    all_image_formats_ = all_image_formats;
+    for (std::size_t i = 0; i < Combo3.size(); ++i) {
+        fill_extension_list(Combo3[i], bytes_of(Combo3[i]->currentText()));
+        fill_extension_list(Combo4[i], bytes_of(Combo4[i]->currentText()));
+    }
+}
+
+void ExtractionForm::fill_extension_list(QComboBox* list, const std::string& shown) {
+    list->clear();
+    for (std::size_t i = 0; i < extension_choice_count(all_image_formats_); ++i)
+        list->addItem(text_of(std::string(extension_choices[i])));
+    const std::string extension = m_qmr::trim_spaces(shown);
+    int at = m_qmr::index_extension(extension, all_image_formats_);
+    // An extension that the list lacks (stored while the other formats were
+    // offered, or written by hand) becomes one more item rather than "*", so
+    // that "Plannifier" stores it back as it was.
+    if (at == 0 && !extension.empty() && extension != "*") {
+        list->addItem(text_of(extension));
+        at = list->count() - 1;
+    }
+    list->setCurrentIndex(at);
 }
 
 bool ExtractionForm::settle_checks() {
@@ -223,8 +243,8 @@ void ExtractionForm::reset() {
     for (QCheckBox* day : Check1)
         day->setChecked(true);
     for (std::size_t i = 0; i < Text3.size(); ++i) {
-        Combo3[i]->setCurrentIndex(0);
-        Combo4[i]->setCurrentIndex(0);
+        fill_extension_list(Combo3[i], "*");
+        fill_extension_list(Combo4[i], "*");
     }
 }
 
@@ -261,9 +281,9 @@ void ExtractionForm::load(const ScheduleLine& line) {
     for (std::size_t i = 0; i < Text3.size(); ++i) {
         const int offset = 2 * static_cast<int>(i);
         show_stored(Text3[i], line.field(field::first_include + offset));
-        select_extension(Combo3[i], line.field(field::first_include + offset + 1));
+        fill_extension_list(Combo3[i], line.field(field::first_include + offset + 1));
         show_stored(Text4[i], line.field(field::first_exclude + offset));
-        select_extension(Combo4[i], line.field(field::first_exclude + offset + 1));
+        fill_extension_list(Combo4[i], line.field(field::first_exclude + offset + 1));
     }
 }
 

@@ -68,6 +68,10 @@ public:
     /// True when `address` begins with "http://" or "https://", exactly.
     static bool is_web_address(const QString& address);
 
+    /// Offers in the extension lists every image format, or only the first
+    /// four; what each list shows stays shown.
+    void set_all_image_formats(bool all_image_formats);
+
     /// Runs the check of a box that the user has just left, if it has not run
     /// yet. False when it found a fault: the focus is then back in that box.
     bool settle_checks();
@@ -112,8 +116,10 @@ private:
     void watch_boxes();
     void open_drive(int index);
     void show_drive_of(const QString& folder);
+    void fill_extension_list(QComboBox* list, const std::string& shown);
 
     std::vector<std::string> volumes_;
     QProxyStyle* star_password_style_ = nullptr;
     FocusChecks* focus_checks_ = nullptr;
+    bool all_image_formats_ = false;
 };

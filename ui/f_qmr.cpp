@@ -84,8 +84,12 @@ void f_qmr::build_menus() {
     QMenu* m_options = menuBar()->addMenu(QStringLiteral("&Options"));
     m_options->setObjectName(QStringLiteral("m_options"));
     m_tb = action(m_options, QStringLiteral("&Démarrer dans la barre de tâche"), "m_tb");
+    m_formats = action(m_options, QStringLiteral("Tous les formats d'image (PNG, WebP, AVIF, SVG)"), "m_formats");
     m_tb->setCheckable(true);
-    m_tb->setChecked(::access(pref_path().c_str(), F_OK) == 0);
+    m_tb->setChecked(preference_set(start_in_tray_file));
+    m_formats->setCheckable(true);
+    m_formats->setChecked(preference_set(all_image_formats_file));
+    form_->set_all_image_formats(m_formats->isChecked());
     QMenu* m_interro = menuBar()->addMenu(QStringLiteral("&?"));
     m_interro->setObjectName(QStringLiteral("m_interro"));
     m_aide = action(m_interro, QStringLiteral("Aide..."), "m_aide");
@@ -95,6 +99,7 @@ void f_qmr::build_menus() {
     connect(m_quitter, &QAction::triggered, this, &QWidget::close);
     connect(m_reinit, &QAction::triggered, this, &f_qmr::reinit);
     connect(m_tb, &QAction::triggered, this, &f_qmr::m_tb_Click);
+    connect(m_formats, &QAction::triggered, this, &f_qmr::m_formats_Click);
     connect(m_aide, &QAction::triggered, this, &f_qmr::m_aide_Click);
     connect(m_apropos, &QAction::triggered, this, &f_qmr::m_apropos_Click);
 }
@@ -155,14 +160,23 @@ void f_qmr::m_apropos_Click() {
                            QString::fromUtf8(program_and_version), {PromptButton::ok});
 }
 
-std::string f_qmr::pref_path() const {
-    return services_.data_folder + "pref1.txt";
+bool f_qmr::preference_set(const char* file_name) const {
+    return ::access((services_.data_folder + file_name).c_str(), F_OK) == 0;
 }
 
 void f_qmr::m_tb_Click() {
+    switch_preference(m_tb, start_in_tray_file);
+}
+
+void f_qmr::m_formats_Click() {
+    switch_preference(m_formats, all_image_formats_file);
+    form_->set_all_image_formats(m_formats->isChecked());
+}
+
+void f_qmr::switch_preference(QAction* item, const char* file_name) {
     // The tick shows what is on disk, whatever the click asked for.
-    const bool wanted = m_tb->isChecked();
-    const std::string path = pref_path();
+    const bool wanted = item->isChecked();
+    const std::string path = services_.data_folder + file_name;
     std::string failure;
     if (wanted) {
         if (const Result<void> written = write_file_atomically(path, "\"1\"\r\n", Durability::flush_to_disk); !written)
@@ -170,7 +184,7 @@ void f_qmr::m_tb_Click() {
     } else if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
         failure = error_text(errno);
     }
-    m_tb->setChecked(::access(path.c_str(), F_OK) == 0);
+    item->setChecked(preference_set(file_name));
     if (!failure.empty()) {
         services_.prompter.error(this, QStringLiteral("La préférence « %1 » n'a pas pu être %2 (%3).")
                                            .arg(QString::fromStdString(path),

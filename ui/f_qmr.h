@@ -113,6 +113,7 @@ public slots:
     void m_aide_Click();
     void m_apropos_Click();
     void m_tb_Click();
+    void m_formats_Click(); ///< "Tous les formats d'image (PNG, WebP, AVIF, SVG)"
 
 signals:
     /// The window was closed: the program is to end. A run in progress stops
@@ -150,7 +151,12 @@ private:
     /// could not be read at start-up. False, after saying why, while it still
     /// cannot.
     bool schedule_readable();
-    std::string pref_path() const;
+    /// Whether the preference file `file_name` is in the data folder.
+    bool preference_set(const char* file_name) const;
+    /// For a preference item of "Options": writes or deletes its file as the
+    /// new tick asks, ticks it as the disk has it, and says "Erreur" when the
+    /// disk refused.
+    void switch_preference(QAction* item, const char* file_name);
 
     // SchedulerHost: what a pass uses of the window.
     ScheduleTable& scheduled_lines() override { return table_; }
@@ -160,6 +166,9 @@ private:
     Result<void> save_scheduled_lines() override;
     void serve_events() override { yield(); }
     void notify(const QString& text) override;
+
+    /// Present: the program starts hidden in the tray.
+    static constexpr const char* start_in_tray_file = "pref1.txt";
 
     WindowServices services_;
     ScheduleTable table_;
@@ -175,6 +184,7 @@ private:
     QAction* m_quitter = nullptr;
     QAction* m_reinit = nullptr;
     QAction* m_tb = nullptr;
+    QAction* m_formats = nullptr;
     QAction* m_aide = nullptr;
     QAction* m_apropos = nullptr;
     /// Kept from start-up for the first save, which names the copy it keeps

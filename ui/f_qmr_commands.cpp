@@ -163,7 +163,9 @@ RunOutcome f_qmr::traite_ligne_detail(int numligne, RunMode mode) {
     // until it is answered; the servers would drop connections left unread
     // meanwhile.
     transfer_timer_->start();
-    const RunOutcome outcome = run_.run(job_from_line(table_.line(numligne)), mode);
+    ExtractionJob job = job_from_line(table_.line(numligne));
+    job.all_image_formats = m_formats->isChecked();
+    const RunOutcome outcome = run_.run(job, mode);
     transfer_timer_->stop();
     return outcome;
 }

@@ -4,7 +4,6 @@
 #include "ui/f_qmr.h"
 
 #include <algorithm>
-#include <unistd.h>
 
 #include <QCloseEvent>
 #include <QCursor>
@@ -29,7 +28,7 @@ void f_qmr::Form_Load(const Result<LoadReport>& report) {
     grid_->select_line(1);
     scheduler_->start();
 
-    const bool start_in_tray = ::access(pref_path().c_str(), F_OK) == 0;
+    const bool start_in_tray = preference_set(start_in_tray_file);
     if (!start_in_tray) {
         bring_to_front();
     } else if (!services_.tray.is_active()) {

@@ -18,7 +18,6 @@
 #include <QVBoxLayout>
 
 #include "schedule/schedule_line.h"
-#include "store/file_name_filter.h"
 #include "ui/directory_list.h"
 
 namespace {
@@ -96,9 +95,10 @@ void ExtractionForm::build_controls() {
                      QStringLiteral("Option2_1"))};
     for (std::size_t i = 0; i < Text3.size(); ++i) {
         Text3[i] = line_edit(indexed("Text3", i));
-        Combo3[i] = list(indexed("Combo3", i), extension_choices);
+        // Filled by reset(), with the formats offered.
+        Combo3[i] = list(indexed("Combo3", i), std::array<std::string_view, 0>{});
         Text4[i] = line_edit(indexed("Text4", i));
-        Combo4[i] = list(indexed("Combo4", i), extension_choices);
+        Combo4[i] = list(indexed("Combo4", i), std::array<std::string_view, 0>{});
     }
     Option4 = {named(new QRadioButton(QStringLiteral("A la demande")), QStringLiteral("Option4_0")),
                named(new QRadioButton(QStringLiteral("Plusieurs fois par jour")), QStringLiteral("Option4_1")),

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <sstream>
 #include <tuple>
 #include <utility>
 
@@ -26,10 +27,16 @@ namespace {
 const std::string here = "http://host/d/p.html";
 // A value of n bytes ending in suffix.
 const auto v = [](std::size_t n, const std::string& suffix) { return std::string(n - suffix.size(), 'v') + suffix; };
+using Names = std::vector<std::string>;
+// Names under http://host/d/ unless absolute.
+const auto absolute = [](Names names) {
+    for (auto& name : names)
+        name = name.starts_with("http") ? name : "http://host/d/" + name;
+    return names;
+};
 
 TEST(PageScannerTest, ListsImagesAndPagesOfTheSite) {
-    // A page, then the images and pages it lists, under http://host/d/ unless absolute.
-    using Names = std::vector<std::string>;
+    // A page, then the images and pages it lists.
     const std::tuple<std::string, Names, Names> cases[] = {
         {R"(<IMG SRC="A.GIF"><A HREF='B.HTM'>x</A>)", {"A.GIF"}, {"B.HTM"}},
         {"<img data-src=a.gif alt=x><img src=b.gif>c d.gif >", {"a.gif", "b.gif"}, {}},
@@ -52,11 +59,6 @@ TEST(PageScannerTest, ListsImagesAndPagesOfTheSite) {
         {R"(<a href="q.html"><frame src="q.html"><a href="./q.html"> text)", {}, {"q.html"}},
         {"<img src=zz1.gif ><a href=zz2.jpg ><a href=zz3.html > text", {}, {"zz3.html"}}, // "zz*" excluded: images only
     };
-    const auto absolute = [](Names names) {
-        for (auto& name : names)
-            name = name.starts_with("http") ? name : "http://host/d/" + name;
-        return names;
-    };
     for (const auto& [page, images, pages] : cases) {
         SCOPED_TRACE(page);
         RunLists lists;
@@ -64,6 +66,55 @@ TEST(PageScannerTest, ListsImagesAndPagesOfTheSite) {
         EXPECT_EQ(lists.images.entries(), absolute(images));
         EXPECT_EQ(lists.pages.entries(), absolute(pages));
     }
+}
+
+TEST(PageScannerTest, TodaysImagesOnlyWithEveryFormat) {
+    // A page; the images it lists without and with every image format, and the pages with it, between spaces.
+    const std::array<std::string, 4> cases[] = {
+        {R"(<img src="a.jpg" srcset="a.jpg 480w, b.jpg 1080w,c.jpg 800w">)", "a.jpg", "a.jpg b.jpg", ""},
+        {R"(<img srcset="s.png 1x, t.png 2.5x, u.png 3e0x, w.png 9.x"><img srcset="n1.webp, n2.webp">)"
+         R"(<img srcset="m1.gif .5x, m2.gif">)",
+         "", "u.png n2.webp m2.gif", ""},
+        {R"(<picture><source srcset="https://i/c_fill,w_2/big.avif 2x,https://i/c_fill,w_1/s.avif">)", "",
+         "https://i/c_fill,w_2/big.avif", ""},
+        {R"(<img data-src="lazy.png" data-srcset="l1.jpg 100w,l2.jpg 200w (x, l9.jpg 900w ,),l3.jpg 300h">)", "",
+         "lazy.png l1.jpg", ""},
+        {"<img src=\"" + v(300, ".jpg") + "\"><a href=\"" + v(300, ".html") + "\"> text", "", v(300, ".jpg"),
+         v(300, ".html")},
+        {"<img src='" + v(2048, ".png") + "'><img src=" + v(2049, ".png") + " >", "", v(2048, ".png"), ""},
+        {R"(<img src="photo.jpg?w=1200"><img src="zz.png?x=1"><img src="A.PNG"><img src=B.WebP >)", "",
+         "photo.jpg?w=1200 A.PNG B.WebP", ""},
+        {R"-(<b style="background:url(u1.png)"><i style='x:url("u2.svg")'><i style="x:url(&quot;u3.avif&quot;)">)-"
+         R"-(<STYLE>.a{background:URL( 'u4.gif' )} .b{background:url(u1.png)}</style><p>url(t.png)</p>)-",
+         "", "u1.png u2.svg u3.avif u4.gif", ""},
+        {R"(<meta property="og:image" content="https://o/og.png"><meta name=twitter:image content=tw.jpg>)"
+         R"(<meta name="description" content="d.png">)",
+         "", "https://o/og.png tw.jpg", ""},
+        {R"(<a href="big.png">x</a><a href="image.png.html"><p style="color:red">)", "", "big.png", "image.png.html"},
+    };
+    const auto listed = [](const std::string& names) {
+        Names split;
+        std::istringstream words(names);
+        for (std::string word; words >> word;)
+            split.push_back(word);
+        return absolute(split);
+    };
+    for (const auto& [page, off, on, pages] : cases)
+        for (const bool all_formats : {false, true}) {
+            SCOPED_TRACE(page.substr(0, 120) + (all_formats ? " with every format" : ""));
+            RunLists lists;
+            scan_page_text(page, here, {}, {{{"zz*", "png"}}}, lists, all_formats);
+            EXPECT_EQ(lists.images.entries(), listed(all_formats ? on : off));
+            if (all_formats) {
+                EXPECT_EQ(lists.pages.entries(), listed(pages));
+            }
+        }
+    // A style sheet, fetched as a page through its link, is style throughout; those it imports are pages.
+    RunLists sheet;
+    scan_page_text(R"(@import url("i.css");a{background:url(x.png)} b{x:url('../y.svg')})", "http://host/d/s.CSS?v=2",
+                   {}, {}, sheet, true);
+    EXPECT_EQ(sheet.images.entries(), absolute({"x.png", "http://host/y.svg"}));
+    EXPECT_EQ(sheet.pages.entries(), absolute({"i.css"}));
 }
 
 // A page's body is scanned whatever its status, into lists that take nothing beyond their cap.

@@ -123,6 +123,11 @@ TEST_F(ImageStoreTest, PlacesTheFileByLayoutCreatingAMissingDestination) {
     EXPECT_EQ(transfer_.images_fetched.size(), 3u * 5u) << "the refused ones were not fetched";
     EXPECT_EQ(url_arbre("http://h"), "");
     EXPECT_EQ(url_arbre("h/photos/a.jpg"), "");
+    // With every image format the path alone names the file and its folders.
+    for (const bool all_formats : {false, true}) {
+        const auto place = image_place("http://h/p/a.png?s=x/y.jpg#f", "/d", tree_layout, all_formats);
+        EXPECT_EQ(place->tree + place->name, all_formats ? "h/p/a.png" : "h/p/a.png?s=x/y.jpg#f");
+    }
 }
 
 TEST_F(ImageStoreTest, AppliesThePolicyAndKeepsTheOldImageOnErrorPagesAndFailures) {

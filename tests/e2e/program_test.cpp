@@ -120,7 +120,8 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
         const char* name;
         const char* page;
         /// 'r': read-only destination; 'f': files capped at 2 500 bytes; 'p': output read through a pipe, closed
-        /// after two lines while the third page stalls; 'i': SIGINT once the slow image is on its way
+        /// after two lines while the third page stalls; 'i': SIGINT once the slow image is on its way; 'a': with
+        /// every image format (pref2.txt)
         char setup;
         int status;
         const char* files; ///< the destination's content
@@ -146,6 +147,9 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
          ""},
         {"SIGINT", "lent", 'i', 130, "", "1 page visitée\n",
          "extraction interrompue ; planifs.txt n'a pas été modifié"},
+        {"every image format, p.png twice", "formats", 'a', 0, "p.png s.svg v.avif w.webp",
+         "1 page visitée\n1 image copiée\n2 images copiées\n3 images copiées\n4 images copiées\n5 images copiées\n",
+         ""},
     };
     const std::map<std::string, std::string> files = {
         {"/index.html", "<img src=\"a.gif\"><img src=missing.gif >\n<a href=\"page2.html\">suite</a>"},
@@ -159,7 +163,14 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
         {"/lent.html", "<img src=\"slow.gif\"> <img src=\"a.gif\">"},
         {"/a.gif", "GIF89a" + std::string(2'000, 'a')},
         {"/b.jpg", "\xFF\xD8\xFF\xE0" + std::string(3'000, 'b')},
-        {"/c.gif", "GIF89a" + std::string(2'500, 'c')}};
+        {"/c.gif", "GIF89a" + std::string(2'500, 'c')},
+        {"/formats.html", R"(<img src="p.png" srcset="p.png 1x, w.webp 2x"><img src=s.svg?v=3 ><img src="p.png?x=2">)"
+                          R"-(<p style="background:url('v.avif')">)-"},
+        {"/p.png", "\x89PNG\r\n\x1A\n" + std::string(2'000, 'p')},
+        {"/w.webp", "RIFF\x10\x01\x01\x01WEBPVP8 "},
+        {"/v.avif", "\x01\x01\x01\x1C"
+                    "ftypavif"},
+        {"/s.svg", R"(<svg xmlns="http://www.w3.org/2000/svg"/>)"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         set_clock_to_five_past_five();
@@ -196,6 +207,8 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
         if (c.setup == 'r')
             fs::create_directories(destination),
                 fs::permissions(destination, fs::perms::owner_read | fs::perms::owner_exec);
+        if (c.setup == 'a')
+            write_file(home.file("Qmr/pref2.txt"), "\"1\"\r\n");
 
         Supervision supervision{.file_size_limit = c.setup == 'f' ? 2'500 : RLIM_INFINITY};
         if (c.setup == 'i') {

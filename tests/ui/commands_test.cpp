@@ -127,14 +127,14 @@ TEST_F(Commands, EditerShowsWhatPlannifierWillStore) {
           Field{field::drive, home.path()}})
         line.set_field(number, text);
     ScheduleLine damaged = stored("Abîmée", "C:\\Images");
-    // Each stored number the form cannot show, and what the form shows instead.
+    // Each stored field the form cannot show, and what the form shows instead.
     const std::tuple<int, const char*, const char*> fixes[] = {{field::depth, "9", "0"},
                                                                {field::existing_policy, "", "1"},
                                                                {field::layout, "-1", "1"},
                                                                {field::schedule_kind, "7", "0"},
                                                                {field::interval_index, "12", "2"},
                                                                {field::start_hour, "25", "0"},
-                                                               {field::first_exclude + 1, "png", "*"}};
+                                                               {field::first_exclude + 1, "", "*"}};
     for (const auto& [number, damage, shown] : fixes)
         damaged.set_field(number, damage);
     damaged.set_field(field::drive, "c:");

@@ -71,6 +71,21 @@ TEST_F(Form, DefaultsDepthRulesAndReinit) {
     EXPECT_TRUE(prompter.shown.empty());
 }
 
+TEST_F(Form, EditerKeepsAStoredExtensionThatTheListLacks) {
+    ScheduleLine line = stored("T");
+    line.set_field(field::first_include + 1, " png ");
+    line.set_field(field::first_exclude + 7, "JPG");
+    for (const bool all_formats : {false, true}) {
+        form->set_all_image_formats(all_formats);
+        form->load(line);
+        EXPECT_EQ(form->Combo3[0]->count(), all_formats ? 8 : 5);
+        EXPECT_EQ(form->line().field(field::first_include + 1), "png");
+        EXPECT_EQ(form->line().field(field::first_exclude + 7), "JPG");
+        form->reset();
+        EXPECT_EQ(form->Combo3[0]->count(), all_formats ? 8 : 4);
+    }
+}
+
 TEST_F(Form, LeavingTheAddressBoxChecksItOnce) {
     const std::string refused = "Veuillez indiquer une adresse internet valide";
     for (const auto& [address, accepted] :

@@ -161,20 +161,27 @@ TEST_F(Lifecycle, AFileThatCannotBeReadIsNeverSavedOverAndADamagedOneIsCopiedFir
     EXPECT_EQ(grid_titles(), (std::vector<std::string>{"Ancien", "Nouveau"}));
 }
 
-TEST_F(Lifecycle, StartInTheTrayWritesItsFiveBytesOrSaysWhyNot) {
-    const std::string pref = data.file("pref1.txt");
-    trigger("m_tb");
-    EXPECT_EQ(read_file(pref), "\"1\"\r\n");
-    trigger("m_tb");
-    EXPECT_FALSE(file_exists(pref));
+TEST_F(Lifecycle, EachPreferenceItemWritesItsFiveBytesOrSaysWhyNot) {
+    // Start in the tray; every image format, which the extension lists follow.
+    for (const auto& [item, file, extensions] : {std::tuple{"m_tb", "pref1.txt", 4}, {"m_formats", "pref2.txt", 8}}) {
+        SCOPED_TRACE(item);
+        const std::string pref = data.file(file);
+        trigger(item);
+        EXPECT_EQ(read_file(pref), "\"1\"\r\n");
+        EXPECT_EQ(form->Combo4[3]->count(), extensions);
+        trigger(item);
+        EXPECT_FALSE(file_exists(pref));
 
-    ASSERT_EQ(::mkdir(pref.c_str(), 0700), 0);
-    open_window();
-    QAction* m_tb = window->findChild<QAction*>(QStringLiteral("m_tb"));
-    ASSERT_TRUE(m_tb->isChecked());
-    m_tb->trigger();
-    EXPECT_TRUE(m_tb->isChecked()) << "the tick shows what is on disk";
-    EXPECT_EQ(prompter.take_texts().size(), 1u);
+        ASSERT_EQ(::mkdir(pref.c_str(), 0700), 0);
+        open_window();
+        QAction* action = window->findChild<QAction*>(QLatin1String(item));
+        ASSERT_TRUE(action->isChecked());
+        action->trigger();
+        EXPECT_TRUE(action->isChecked()) << "the tick shows what is on disk";
+        EXPECT_EQ(prompter.take_texts().size(), 1u);
+        ::rmdir(pref.c_str());
+        open_window();
+    }
 }
 
 } // namespace

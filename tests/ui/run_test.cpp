@@ -63,6 +63,16 @@ TEST_F(Run, AMessageBoxOpenDuringARunLeavesTheTransfersGoingOn) {
     EXPECT_EQ(list_directory(images), std::vector<std::string>{"e.gif"});
 }
 
+TEST_F(Run, TheTickOfEveryImageFormatGoesWithTheRun) {
+    ScheduleLine line = window->table().line(1);
+    line.set_field(field::start_address, site.url("q"));
+    open_with({line});
+    window->findChild<QAction*>(QStringLiteral("m_formats"))->trigger();
+    select(1);
+    click(grid->Command6);
+    EXPECT_EQ(list_directory(images), std::vector<std::string>{"a.gif"});
+}
+
 TEST_F(Run, ARefusedDestinationIsNamedAndNothingRunsOrIsStamped) {
     ScheduleLine line = window->table().line(1);
     line.set_field(field::destination, "C:\\Images");

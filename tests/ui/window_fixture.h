@@ -109,7 +109,7 @@ public:
 
 /// A site on 127.0.0.1 whose page /NAME/ shows an image for each letter of
 /// NAME: a.gif and b.gif of 2 000 bytes, d.gif of 5 000, e.gif of 32 MB sent
-/// over three seconds, the others missing. Set `stall` to hold back the pages
+/// over three seconds, q as a.gif?q, the others missing. Set `stall` to hold back the pages
 /// ('p'), a.gif ('i'), or a.gif after half its bytes ('h'), until release()
 /// or two seconds have passed. Like a real server, it drops a client that
 /// stops reading for a second.
@@ -167,7 +167,7 @@ private:
             hold_back();
         std::string page;
         for (const char letter : name)
-            page += "<img src=\"" + std::string(1, letter) + ".gif\">";
+            page += "<img src=\"" + std::string(letter == 'q' ? "a.gif?q" : std::string(1, letter) + ".gif") + "\">";
         response.set_content(page, "text/html");
     }
     void hold_back() {
