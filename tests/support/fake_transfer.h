@@ -18,14 +18,14 @@ class FakeTransfer final : public InternetTransfer {
 public:
     /// Serves `body` with `status` at `address`. An address not served fails.
     void serve(const std::string& address, std::string body, long status = 200) {
-        answers_[address] = {FetchResult{true, status, std::move(body), {}}};
+        answers_[address] = {FetchResult{true, status, std::move(body), {}, {}, {}}};
     }
     /// Makes every fetch of `address` fail, after handing an image's sink `sent_first`.
     void fail(const std::string& address, std::string sent_first = {}) {
-        answers_[address] = {FetchResult{false, 0, std::move(sent_first), "unreachable"}};
+        answers_[address] = {FetchResult{false, 0, std::move(sent_first), "unreachable", {}, {}}};
     }
     /// Makes the next fetch of `address` fail once, before its usual answer.
-    void fail_once(const std::string& address) { answers_[address].push_front({false, 0, {}, "unreachable"}); }
+    void fail_once(const std::string& address) { answers_[address].push_front({false, 0, {}, "unreachable", {}, {}}); }
 
     void set_credentials(const std::string& user, const std::string& password, const std::string& start) override {
         credentials.push_back(user + ":" + password + "@" + start);
@@ -54,7 +54,7 @@ protected:
         while (!held_.empty() && (cancelled || ended.empty())) {
             auto [ticket, request] = newest_first ? held_.back() : held_.front();
             newest_first ? held_.pop_back() : held_.pop_front();
-            ended.push_back({ticket, cancelled ? FetchResult{false, 0, {}, "cancelled"} : answer(request)});
+            ended.push_back({ticket, cancelled ? FetchResult{false, 0, {}, "cancelled", {}, {}} : answer(request)});
         }
         return ended;
     }
@@ -65,7 +65,7 @@ private:
     FetchResult answer(const FetchRequest& request) {
         auto& answers = answers_[request.address];
         if (answers.empty())
-            return {false, 0, {}, "unreachable"};
+            return {false, 0, {}, "unreachable", {}, {}};
         // The last answer stays; earlier ones are used once each.
         FetchResult result = answers.front();
         if (answers.size() > 1)
@@ -77,7 +77,7 @@ private:
         const std::string_view whole = body;
         if (!request.sink->write(whole.substr(0, whole.size() / 2)) ||
             !request.sink->write(whole.substr(whole.size() / 2)))
-            return {false, 0, {}, "refused by the sink"};
+            return {false, 0, {}, "refused by the sink", {}, {}};
         return result;
     }
 
