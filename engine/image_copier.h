@@ -30,7 +30,8 @@ public:
     /// would have returned; false stops the loop (a stop request).
     using OnCopied = std::function<bool(const std::string& address, const m_qmr::ImageCopy&)>;
 
-    ImageCopier(InternetTransfer& transfer, const ExtractionJob& job);
+    /// `memory` tells which fetches may be conditional, and learns what is written.
+    ImageCopier(InternetTransfer& transfer, const ExtractionJob& job, ImageMemory& memory);
     ~ImageCopier();
     ImageCopier(const ImageCopier&) = delete;
     ImageCopier& operator=(const ImageCopier&) = delete;
@@ -48,15 +49,15 @@ private:
         std::optional<m_qmr::ImagePlace> place;
         std::unique_ptr<m_qmr::ImageDownload> download;
         FetchTicket ticket = 0;
-        std::string target_path; ///< the file this fetch was started for
-        bool fetching = false;   ///< its fetch was started
-        bool done = false;       ///< and its result taken
+        m_qmr::ImageTarget target; ///< what this fetch was started for: the file, the validators sent
+        bool fetching = false;     ///< its fetch was started
+        bool done = false;         ///< and its result taken
         FetchResult result;
     };
 
     void plan_ahead(const AddressList& images);
-    /// The file to fetch an entry for now, or nothing when its turn must come first.
-    std::optional<std::string> path_to_fetch_ahead(const std::string& address, const Slot& slot) const;
+    /// What to fetch an entry for now, or nothing when its turn must come first.
+    std::optional<m_qmr::ImageTarget> target_to_fetch_ahead(const std::string& address, const Slot& slot) const;
     /// Opens the slot's download (making the destination if it is missing
     /// and `make_destination`) and starts its fetch; false when the disk refuses.
     bool start_fetch(Slot& slot, bool make_destination);
@@ -69,11 +70,14 @@ private:
     bool results_outstanding() const;
     /// The entry's outcome, or nothing when the run was stopped meanwhile.
     std::optional<m_qmr::ImageCopy> take_turn(Slot& slot);
-    void forget(const Slot& slot, const std::string& address);
+    /// Lets go of the slot's fetch, taken or not.
+    void forget_fetch(Slot& slot);
+    void forget(Slot& slot, const std::string& address);
     void cancel_all();
 
     InternetTransfer& transfer_;
     const ExtractionJob& job_;
+    ImageMemory& memory_;
     std::deque<Slot> slots_; ///< from the entry whose turn it is, in list order
     int next_to_plan_ = 1;
     int fetches_pending_ = 0;                                ///< started and not yet taken their turn

@@ -116,7 +116,8 @@ protected:
 
     FakeTransfer transfer;
     RecordingObserver observer;
-    ExtractionRun run{transfer, observer};
+    NoImageMemory memory;
+    ExtractionRun run{transfer, observer, memory};
     TempDir destination;
 };
 
@@ -246,7 +247,7 @@ TEST_F(ExtractionRunTest, AnswersInAnyOrderGiveWhatOneFetchAfterTheOtherGives) {
                     std::set<std::string> written;
                     for (const auto& address : run.lists().images.entries())
                         if (!written.contains(address) &&
-                            copie_image(transfer, address, folder.path(), policy, layout) == 1)
+                            copie_image(transfer, address, folder.path(), policy, layout, memory) == 1)
                             written.insert(address);
                 }
                 results.push_back({files_under(folder.path()), transfer.images_fetched});

@@ -94,6 +94,7 @@ protected:
     const std::string dest_ = scratch_.file("dest");
     const std::string outside_ = scratch_.file("outside");
     FakeTransfer transfer_;
+    NoImageMemory memory_;
 };
 
 TEST_F(ImageStoreTest, PlacesTheFileByLayoutCreatingAMissingDestination) {
@@ -112,14 +113,14 @@ TEST_F(ImageStoreTest, PlacesTheFileByLayoutCreatingAMissingDestination) {
             SCOPED_TRACE(address + ", destination ending in \"" + ending + "\"");
             reset({});
             transfer_.serve(without_dot_segments(trim_spaces(address)), image_bytes);
-            const int result = copie_image(transfer_, address, dest_ + ending, 2, layout);
+            const int result = copie_image(transfer_, address, dest_ + ending, 2, layout, memory_);
             EXPECT_EQ(result, landed.empty() ? image_failed : image_written);
             const std::string folder = ending.size() > 1 ? "2026/site/" : "";
             const Files expected = landed.empty() ? Files{} : Files{{folder + landed, image_bytes}};
             EXPECT_EQ(files(), expected);
         }
     for (const std::string blank : {"", "   ", "dest", " /dest"})
-        EXPECT_EQ(copie_image(transfer_, "http://h/a.jpg", blank, 2, tree_layout), image_failed);
+        EXPECT_EQ(copie_image(transfer_, "http://h/a.jpg", blank, 2, tree_layout, memory_), image_failed);
     EXPECT_EQ(transfer_.images_fetched.size(), 3u * 5u) << "the refused ones were not fetched";
     EXPECT_EQ(url_arbre("http://h"), "");
     EXPECT_EQ(url_arbre("h/photos/a.jpg"), "");
@@ -160,7 +161,7 @@ TEST_F(ImageStoreTest, AppliesThePolicyAndKeepsTheOldImageOnErrorPagesAndFailure
         c.status ? transfer_.serve(address, c.body, c.status) : transfer_.fail(address, c.body);
         transfer_.images_fetched.clear();
         FileSizeLimit limit(c.size_limit);
-        EXPECT_EQ(copie_image(transfer_, address, dest_ + "/", c.policy, flat_layout), c.result);
+        EXPECT_EQ(copie_image(transfer_, address, dest_ + "/", c.policy, flat_layout, memory_), c.result);
         EXPECT_EQ(files(), expected);
         EXPECT_EQ(transfer_.images_fetched.size(), c.policy == leave_existing ? 0u : 1u);
     }
@@ -174,18 +175,19 @@ TEST_F(ImageStoreTest, NeverWritesThroughALinkNorLeavesTheFoldersOfAFailure) {
     reset({});
     write_file(outside_ + "/target", "KEEP");
     fs::create_symlink(outside_ + "/target", dest_ + "/a.jpg");
-    EXPECT_EQ(copie_image(transfer_, address, dest_, replace_existing, flat_layout), image_written);
+    EXPECT_EQ(copie_image(transfer_, address, dest_, replace_existing, flat_layout, memory_), image_written);
     EXPECT_EQ(read_file(outside_ + "/target"), "KEEP");
     EXPECT_EQ(fs::is_symlink(dest_ + "/a.jpg"), false);
     fs::remove(outside_ + "/target");
     // A folder of the tree is a link that leads outside: nothing is written through it.
     reset({});
     fs::create_directory_symlink(outside_, dest_ + "/h");
-    EXPECT_EQ(copy_image(transfer_, address, dest_, replace_existing, tree_layout).failure, CopyFailure::disk);
+    EXPECT_EQ(copy_image(transfer_, address, dest_, replace_existing, tree_layout, memory_).failure, CopyFailure::disk);
     EXPECT_EQ(files(), (Files{{"h", "-> " + outside_}}));
     // An error page leaves neither a file nor the folders made for it, the destination's included.
     reset({});
-    EXPECT_EQ(copy_image(transfer_, "http://h/sub/missing.jpg", dest_ + "/new", replace_existing, tree_layout).failure,
+    EXPECT_EQ(copy_image(transfer_, "http://h/sub/missing.jpg", dest_ + "/new", replace_existing, tree_layout, memory_)
+                  .failure,
               CopyFailure::server);
     EXPECT_EQ(files(), Files{});
 }
