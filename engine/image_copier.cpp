@@ -99,8 +99,9 @@ std::optional<m_qmr::ImageTarget> ImageCopier::target_to_fetch_ahead(const std::
     if (target.decision == m_qmr::ImageTarget::Decision::leave)
         return std::nullopt;
     // An image left alone when present waits while an earlier fetch may yet
-    // write its file, rather than be fetched for nothing.
-    if (job_.existing_policy == leave_existing && fetched_paths_.contains(target.path))
+    // write its file, rather than be fetched for nothing; so does one asked
+    // for against that file, whose validators would then no longer hold.
+    if ((job_.existing_policy == leave_existing || target.conditional()) && fetched_paths_.contains(target.path))
         return std::nullopt;
     // Nor is an image fetched whose folder an earlier fetch may yet take as
     // its file's name: one fetch after the other, it would not be fetched.
@@ -146,19 +147,8 @@ std::optional<m_qmr::ImageCopy> ImageCopier::take_turn(Slot& slot) {
         return m_qmr::copy_disk_failure;
     // Decided now that every earlier entry is on disk, as it would be one
     // fetch after the other.
-    m_qmr::ImageTarget target = m_qmr::choose_target(*slot.place, job_.existing_policy, memory_);
+    const m_qmr::ImageTarget target = m_qmr::choose_target(*slot.place, job_.existing_policy, memory_);
     const bool needed = target.decision == m_qmr::ImageTarget::Decision::fetch;
-    // A fetch made ahead with other validators than those of now (an earlier
-    // entry wrote over the file it was asked against) would not bring the
-    // answer that one fetch after the other gets: it is made again.
-    if (slot.fetching && needed &&
-        (slot.target.if_none_match != target.if_none_match ||
-         slot.target.if_modified_since != target.if_modified_since)) {
-        if (!wait_for(slot))
-            return std::nullopt;
-        slot.download.reset();
-        forget_fetch(slot);
-    }
     if (!slot.fetching && needed) {
         // The fetches ahead may hold every place: one of them ends first.
         while (fetches_at_work() >= max_fetches_in_flight && transfer_.wait_for_any()) {
@@ -169,7 +159,7 @@ std::optional<m_qmr::ImageCopy> ImageCopier::take_turn(Slot& slot) {
         if (!start_fetch(slot, true))
             return m_qmr::copy_disk_failure;
     }
-    if (slot.fetching && !slot.done && !wait_for(slot))
+    if (slot.fetching && !wait_for(slot))
         return std::nullopt;
     if (!needed) {
         slot.download.reset();
@@ -178,16 +168,11 @@ std::optional<m_qmr::ImageCopy> ImageCopier::take_turn(Slot& slot) {
     return slot.download->finish(slot.result, target, memory_);
 }
 
-void ImageCopier::forget_fetch(Slot& slot) {
+void ImageCopier::forget(const Slot& slot, const std::string& address) {
     if (slot.fetching) {
         --fetches_pending_;
         count_down(fetched_paths_, slot.target.path);
     }
-    slot.fetching = slot.done = false;
-}
-
-void ImageCopier::forget(Slot& slot, const std::string& address) {
-    forget_fetch(slot);
     count_down(planned_addresses_, address);
     slots_.pop_front();
 }

@@ -70,9 +70,7 @@ private:
     bool results_outstanding() const;
     /// The entry's outcome, or nothing when the run was stopped meanwhile.
     std::optional<m_qmr::ImageCopy> take_turn(Slot& slot);
-    /// Lets go of the slot's fetch, taken or not.
-    void forget_fetch(Slot& slot);
-    void forget(Slot& slot, const std::string& address);
+    void forget(const Slot& slot, const std::string& address);
     void cancel_all();
 
     InternetTransfer& transfer_;

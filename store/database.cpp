@@ -63,6 +63,9 @@ std::string database_error_text(int sqlite_code, int system_error) {
     }
     if (system_error != 0)
         return error_text(system_error);
+    // SQLite does not always keep the system's reason of a failed write.
+    if ((sqlite_code & 0xff) == SQLITE_IOERR)
+        return error_text(EIO);
     return std::string("erreur de la base de données (") + sqlite3_errstr(sqlite_code) + ")";
 }
 
@@ -92,9 +95,10 @@ Result<bool, DatabaseFailure> Statement::step() {
         return true;
     if (code == SQLITE_DONE)
         return false;
-    // The statement keeps its error; reset() gives it back and readies it again.
+    // Read before reset(), which readies the statement to run again.
+    Error<DatabaseFailure> error = error_of(connection_, code);
     sqlite3_reset(statement_.get());
-    return error_of(connection_, code);
+    return error;
 }
 
 DatabaseResult Statement::run() {

@@ -5,6 +5,8 @@
 #include <string>
 #include <tuple>
 #include <utility>
+#include <dirent.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -112,31 +114,47 @@ std::pair<std::string_view, std::string_view> base_and_extension(std::string_vie
 
 /// The first of name-v1, name-v2 … in `directory` that is free, the number
 /// going before the name's last "." so that the extension stays; "" when all
-/// are taken. Tried from 1 every time, so a gap is filled first. Those found
-/// taken on the way are added to `taken`.
-std::string first_free_version(const std::string& directory, std::string_view name, std::vector<std::string>& taken) {
+/// are taken. Tried from 1 every time, so a gap is filled first.
+std::string first_free_version(const std::string& directory, std::string_view name) {
     const auto [base, extension] = base_and_extension(name);
     std::string candidate;
     for (int n = 1; n <= max_version; ++n) {
         candidate.assign(directory).append(base).append("-v").append(std::to_string(n)).append(extension);
         if (!exists(candidate))
             return candidate;
-        taken.push_back(candidate);
     }
     return {};
 }
 
-/// True when `path` is name-vN in `directory`, a version of the file `name`.
-bool is_version_of(std::string_view path, const std::string& directory, std::string_view name) {
+/// True when `candidate` is name-vN, a version of the file `name`.
+bool is_version_name(std::string_view candidate, std::string_view name) {
     const auto [base, extension] = base_and_extension(name);
+    if (!candidate.starts_with(base) || !candidate.ends_with(extension) ||
+        candidate.size() < base.size() + extension.size() + 3)
+        return false;
+    const auto number = candidate.substr(base.size(), candidate.size() - base.size() - extension.size());
+    return number.starts_with("-v") && number[2] != '0' &&
+           number.find_first_not_of("0123456789", 2) == std::string_view::npos;
+}
+
+/// True when `path` is the file `name` in `directory`, or one of its versions.
+bool is_file_or_version(std::string_view path, std::string_view directory, std::string_view name) {
     if (!path.starts_with(directory))
         return false;
     path.remove_prefix(directory.size());
-    if (!path.starts_with(base) || !path.ends_with(extension) || path.size() < base.size() + extension.size() + 3)
-        return false;
-    const auto number = path.substr(base.size(), path.size() - base.size() - extension.size());
-    return number.starts_with("-v") && number[2] != '0' &&
-           number.find_first_not_of("0123456789", 2) == std::string_view::npos;
+    return path.find('/') == std::string_view::npos && (path == name || is_version_name(path, name));
+}
+
+/// The versions of `name` in `directory`, gaps or not, by their paths.
+std::vector<std::string> versions_present(const std::string& directory, std::string_view name) {
+    std::vector<std::string> versions;
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(directory.c_str()), ::closedir);
+    if (!folder)
+        return versions;
+    while (const dirent* entry = ::readdir(folder.get()))
+        if (is_version_name(entry->d_name, name))
+            versions.push_back(directory + entry->d_name);
+    return versions;
 }
 
 /// The size and modification time of a file as they are remembered; nothing
@@ -234,7 +252,7 @@ ImageTarget choose_target(const ImagePlace& place, ExistingPolicy existing_polic
         return target;
     if (existing_policy == leave_existing)
         return leave(std::move(target));
-    target.same_image_files.push_back(target.path);
+    target.existing = target.path;
     if (existing_policy != new_version) {
         // Policy 2, and any value but 1 and 3, replaces the file: asked for
         // only if it changed, when this address wrote it.
@@ -242,20 +260,15 @@ ImageTarget choose_target(const ImagePlace& place, ExistingPolicy existing_polic
             make_conditional(target, {*image});
         return target;
     }
-    target.path = first_free_version(directory, place.name, target.same_image_files);
+    target.path = first_free_version(directory, place.name);
     if (target.path.empty())
         return leave(std::move(target));
-    // Asked for against the last version written from this address, and
-    // compared with every version, those beyond a gap too.
-    std::vector<RememberedImage> versions = memory.written_from(place.address);
-    std::erase_if(versions, [&](const RememberedImage& image) {
-        return image.path != target.same_image_files.front() && !is_version_of(image.path, directory, place.name);
-    });
-    make_conditional(target, versions);
-    for (const RememberedImage& image : versions)
-        if (std::find(target.same_image_files.begin(), target.same_image_files.end(), image.path) ==
-            target.same_image_files.end())
-            target.same_image_files.push_back(image.path);
+    target.versions_too = true;
+    // Asked for against the last of the file and its versions written from this address.
+    std::vector<RememberedImage> written = memory.written_from(place.address);
+    std::erase_if(written,
+                  [&](const RememberedImage& image) { return !is_file_or_version(image.path, directory, place.name); });
+    make_conditional(target, written);
     return target;
 }
 
@@ -294,7 +307,17 @@ bool ImageDownload::write(std::string_view bytes) {
     return !failed_;
 }
 
-std::optional<std::string> ImageDownload::same_file(const std::vector<std::string>& files, ImageMemory& memory) const {
+std::optional<std::string> ImageDownload::same_file(const ImageTarget& target, ImageMemory& memory) const {
+    if (target.existing.empty())
+        return std::nullopt;
+    std::vector<std::string> files{target.existing};
+    // Read only now that a body came: the directory of a flat destination may be large.
+    if (target.versions_too) {
+        const auto slash = target.existing.rfind('/') + 1;
+        std::vector<std::string> versions =
+            versions_present(target.existing.substr(0, slash), std::string_view(target.existing).substr(slash));
+        files.insert(files.end(), versions.begin(), versions.end());
+    }
     std::optional<std::string> received;
     for (const std::string& path : files) {
         // Sizes first: a file of another size is another image, unread.
@@ -335,7 +358,7 @@ ImageCopy ImageDownload::finish(const FetchResult& fetched, const ImageTarget& t
     RememberedImage image{{}, address_, fetched.etag, fetched.last_modified, 0, 0, sha_.digest()};
     // The same bytes as a file there already: that file stays as it is (its
     // time, its inode), and no version repeats it.
-    if (std::optional<std::string> same = same_file(target.same_image_files, memory)) {
+    if (std::optional<std::string> same = same_file(target, memory)) {
         abandon();
         image.path = std::move(*same);
         if (const auto file = size_and_time(image.path)) {

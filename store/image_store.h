@@ -78,9 +78,11 @@ struct ImageTarget {
     /// address wrote and that nobody changed since (under policy 3, the last
     /// written of its versions): a 304 then leaves the files as they are.
     std::string if_none_match, if_modified_since;
-    /// The files already there that a body equal to one of them need not be
-    /// written beside or over: the file, and under policy 3 its versions.
-    std::vector<std::string> same_image_files;
+    /// The file already there, which a body equal to it is not written over
+    /// or beside; "" for none.
+    std::string existing;
+    /// Under policy 3: nor is a body written that is equal to one of its versions.
+    bool versions_too = false;
 
     bool conditional() const { return !if_none_match.empty() || !if_modified_since.empty(); }
     /// The fetch to start for this target at `address`, its body going to `sink`.
@@ -110,7 +112,7 @@ public:
     /// Ends the download that `fetched` describes: written to `target.path`
     /// (in the folder of the place opened), with the folders it needs, and
     /// remembered; or dropped, when the server refused, answered 304, or sent
-    /// the bytes of one of `target.same_image_files`.
+    /// the bytes of `target.existing` (or of one of its versions).
     [[nodiscard]] ImageCopy finish(const FetchResult& fetched, const ImageTarget& target, ImageMemory& memory);
     /// Drops the temporary file and the folders made for it.
     void abandon();
@@ -118,8 +120,8 @@ public:
 private:
     bool fail();
 
-    /// The file among `files` whose bytes are those received, if any.
-    std::optional<std::string> same_file(const std::vector<std::string>& files, ImageMemory& memory) const;
+    /// The file already there whose bytes are those received, if any.
+    std::optional<std::string> same_file(const ImageTarget& target, ImageMemory& memory) const;
 
     TemporaryFile file_;
     std::string head_;

@@ -4,13 +4,15 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 /// A scripted InternetTransfer for tests where the network is beside the
-/// point: answers from a table of addresses, records every request. It holds
+/// point: answers from a table of addresses, records every request (an image's
+/// with " ?" and the ETag it sent back, answered 304 when it still holds). It holds
 /// the fetches started until wait() is called, and then answers one of them:
 /// the oldest, or with `newest_first` the one started last, so that answers
 /// come out of order.
@@ -35,7 +37,8 @@ public:
     void serve_in_passing() override {} // its fetches end only in wait()
 
     FetchTicket start(FetchRequest request) override {
-        (request.sink ? images_fetched : pages_fetched).push_back(request.address);
+        (request.sink ? images_fetched : pages_fetched)
+            .push_back(request.address + (request.if_none_match.empty() ? "" : " ?" + request.if_none_match));
         held_.push_back({++last_ticket_, std::move(request)});
         most_in_flight = std::max(most_in_flight, static_cast<int>(held_.size()));
         return last_ticket_;
@@ -72,6 +75,9 @@ private:
             answers.pop_front();
         if (!request.sink)
             return result;
+        result.etag = std::to_string(std::hash<std::string>{}(result.body));
+        if (result.ok && request.if_none_match == result.etag)
+            return {true, 304, {}, {}, result.etag, {}};
         // In two pieces, as a real body arrives; a refusal fails the fetch.
         const std::string body = std::exchange(result.body, {});
         const std::string_view whole = body;
