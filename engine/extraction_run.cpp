@@ -170,14 +170,13 @@ void ExtractionRun::count_outcome(const std::string& address, m_qmr::CopyFailure
 
 bool ExtractionRun::copy_images(const ExtractionJob& job, RunMode mode) {
     failed_images_.clear();
-    unchanged_images_.clear();
     ImageCopier copier(transfer_, job, memory_);
     const bool finished = copier.copy(
         lists_.images, [this] { return observer_.stop_requested(); },
         [&](const std::string& address, const m_qmr::ImageCopy& copy) {
             count_outcome(address, copy.failure);
-            // A repeat of an unchanged image is tried again, and is still one image.
-            if (copy.unchanged && unchanged_images_.insert(address).second)
+            // Its repeats are skipped, as those of an image copied.
+            if (copy.unchanged)
                 ++counters_.images_unchanged;
             if (copy.result == m_qmr::image_written) {
                 ++counters_.images_copied;

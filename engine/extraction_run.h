@@ -7,7 +7,6 @@
 
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 
 class InternetTransfer;
 class RunObserver;
@@ -39,7 +38,7 @@ struct RunCounters {
     int current_page = 0; ///< the page being scanned, also the pages visited so far
     int images_copied = 0;
     /// Images not written because the server's image is already on disk:
-    /// answered 304, or equal to the file or one of its versions. Each counted once.
+    /// answered 304, or equal to the file or one of its versions.
     int images_unchanged = 0;
     FailureCounts failed_pages;
     FailureCounts failed_images;
@@ -86,6 +85,5 @@ private:
     RunLists lists_;
     RunCounters counters_;
     std::unordered_map<std::string, m_qmr::CopyFailure> failed_images_;
-    std::unordered_set<std::string> unchanged_images_;
     bool running_ = false;
 };

@@ -59,7 +59,7 @@ bool ImageCopier::copy(const AddressList& images, const std::function<bool()>& s
             cancel_all();
             return false;
         }
-        earlier_.insert(copied->result == m_qmr::image_written ? address : std::string());
+        earlier_.insert(copied->result == m_qmr::image_written || copied->unchanged ? address : std::string());
         if (!slots_.empty())
             forget(slot, address);
         if (!on_copied(address, *copied)) {

@@ -18,9 +18,10 @@
 /// written in list order exactly as one fetch after the other would, while
 /// the next images are already being fetched, each into its temporary file.
 ///
-/// An entry is skipped when an earlier entry was written with the same
-/// address; an entry that was not written counts as cleared, so that a later
-/// equal entry is tried again. What to do with an image already present, and
+/// An entry is skipped when an earlier entry with the same address was
+/// written, or found unchanged (the file on disk is that image already); any
+/// other entry that was not written counts as cleared, so that a later equal
+/// entry is tried again. What to do with an image already present, and
 /// the "-vN" names, are decided when the entry's turn comes, after every
 /// earlier entry is on disk: a fetch made ahead that turns out not to be
 /// needed is dropped unwritten.
@@ -81,6 +82,7 @@ private:
     int fetches_pending_ = 0;                                ///< started and not yet taken their turn
     std::unordered_map<std::string, int> planned_addresses_; ///< addresses of the slots, counted
     std::unordered_map<std::string, int> fetched_paths_;     ///< files that the fetches ahead were started for
-    std::unordered_set<std::string> earlier_;                ///< addresses written so far, and "" once an entry was not
+    std::unordered_set<std::string>
+        earlier_; ///< addresses written or unchanged so far, and "" once an entry was neither
     const std::function<bool()>* stop_requested_ = nullptr;
 };

@@ -253,8 +253,8 @@ OpenedDatabase open_data_database(const std::string& folder) {
             if (opened)
                 result.notice = "la mémoire des images téléchargées « " + path +
                                 " » était abîmée : elle a été mise de côté sous « " + aside +
-                                " » et recommence vide (les prochaines extractions téléchargeront de nouveau "
-                                "les images déjà présentes une fois).";
+                                " » et recommence vide ; les images déjà présentes seront téléchargées une fois "
+                                "de plus.";
         }
     }
     if (!opened) {
