@@ -43,12 +43,13 @@ public:
     std::string text(int column) const;
     std::int64_t number(int column) const;
 
+    /// Owns `statement`, prepared on `connection`.
+    Statement(sqlite3* connection, sqlite3_stmt* statement) : connection_(connection), statement_(statement) {}
+
 private:
-    friend class Database;
     struct Finalize {
         void operator()(sqlite3_stmt* statement) const;
     };
-    Statement(sqlite3* connection, sqlite3_stmt* statement) : connection_(connection), statement_(statement) {}
 
     sqlite3* connection_ = nullptr;
     std::unique_ptr<sqlite3_stmt, Finalize> statement_;

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <dirent.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -172,6 +172,7 @@ bool untouched(const RememberedImage& image) {
     return size_and_time(image.path) == std::pair{image.size, image.mtime_ns};
 }
 
+/// The target turned into leaving the image alone.
 ImageTarget leave(ImageTarget target) {
     target.decision = ImageTarget::Decision::leave;
     target.path.clear();
@@ -350,11 +351,6 @@ ImageCopy ImageDownload::finish(const FetchResult& fetched, const ImageTarget& t
         abandon();
         return copy_refused_by_server;
     }
-    // Made only now, one level at a time, so that an earlier image has
-    // decided whether a name is a file or a folder, and no folder stands empty
-    // for an image that failed. A rename into a folder made under the one
-    // that holds the body stays on its file system. No fsync: an image is
-    // cheap to fetch again.
     RememberedImage image{{}, address_, fetched.etag, fetched.last_modified, 0, 0, sha_.digest()};
     // The same bytes as a file there already: that file stays as it is (its
     // time, its inode), and no version repeats it.
@@ -367,6 +363,11 @@ ImageCopy ImageDownload::finish(const FetchResult& fetched, const ImageTarget& t
         }
         return copy_unchanged;
     }
+    // Made only now, one level at a time, so that an earlier image has
+    // decided whether a name is a file or a folder, and no folder stands empty
+    // for an image that failed. A rename into a folder made under the one
+    // that holds the body stays on its file system. No fsync: an image is
+    // cheap to fetch again.
     if (!walk_tree(root_, tree_, &created_) || !file_.commit(target.path, Durability::none)) {
         abandon();
         return copy_disk_failure;
