@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include "net/internet_transfer.h"
+#include "store/database.h"
 #include "store/destination.h"
+#include "store/image_memory.h"
 #include "engine/extraction_run.h"
 #include "schedule/clock.h"
 #include "schedule/job_from_line.h"
@@ -120,11 +122,16 @@ int run_extraction(const CommandLineContext& context, const std::string& title) 
     // and the summary tell.
     const Result<m_qmr::PreparedDestination> destination = m_qmr::prepare_destination(job.destination);
 
+    // Opened under the lock, like planifs.txt: the window shares it.
+    OpenedDatabase database = open_data_database(folder->path);
+    const std::unique_ptr<ImageMemory> memory = image_memory_in(database);
     const std::unique_ptr<InternetTransfer> transfer = context.make_transfer();
     StatusPrinter printer(context.out, context.out_is_terminal, context.stop_signal);
-    ExtractionRun run(*transfer, printer);
+    ExtractionRun run(*transfer, printer, *memory);
     const RunOutcome outcome = run.run(job, RunMode::interactive);
     printer.finish();
+    if (const std::string notice = memory->take_notice(); !notice.empty())
+        context.err << "quillmoor : " << notice << '\n';
 
     if (outcome == RunOutcome::stopped) {
         context.err << "quillmoor : extraction interrompue ; " << schedule_file_name << " n'a pas été modifié.\n";
@@ -136,8 +143,8 @@ int run_extraction(const CommandLineContext& context, const std::string& title) 
         return exit_status::failure;
     }
     // For cron, stderr and the exit status are all there is to tell a run
-    // that did its job from one that did not.
-    if (const std::string summary = failure_summary(run.counters(), job.destination); !summary.empty())
+    // that did its job from one that did not, or what it left as it was.
+    if (const std::string summary = run_summary(run.counters(), job.destination); !summary.empty())
         context.err << "quillmoor : " << summary << '\n';
 
     // A run that went to its end is stamped, failures or not, as the window does.
@@ -204,7 +211,8 @@ std::string usage_text() {
            "pas être créé, dans qmrsetin/ à côté du programme.\n"
            "\n"
            "Après une extraction, une ligne sur la sortie d'erreur compte les pages et les\n"
-           "images qui n'ont pas pu être récupérées, s'il y en a.\n"
+           "images qui n'ont pas pu être récupérées, et les images laissées telles quelles\n"
+           "parce qu'elles n'avaient pas changé, s'il y en a.\n"
            "\n"
            "État de sortie :\n"
            "  0    réussite\n"

@@ -15,7 +15,7 @@ std::string clause(int count, const char* noun, const char* participle, const st
 
 } // namespace
 
-std::string failure_summary(const RunCounters& counters, std::string_view destination) {
+std::string run_summary(const RunCounters& counters, std::string_view destination) {
     const std::string written_in = " dans « " + std::string(destination) + " »";
     const struct {
         int count;
@@ -37,6 +37,10 @@ std::string failure_summary(const RunCounters& counters, std::string_view destin
             summary += (summary.empty() ? "" : " ; ") +
                        clause(kind.count, kind.noun, kind.participle, kind.complement, kind.kind);
     }
+    if (const int unchanged = counters.images_unchanged; unchanged > 0)
+        summary +=
+            (summary.empty() ? "" : " ; ") + std::to_string(unchanged) +
+            (unchanged > 1 ? " images inchangées, laissées telles quelles" : " image inchangée, laissée telle quelle");
     return summary.empty() ? summary : summary + ".";
 }
 

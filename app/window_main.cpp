@@ -15,6 +15,8 @@
 #include "net/curl_transfer.h"
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
+#include "store/database.h"
+#include "store/image_memory.h"
 #include "ui/f_qmr.h"
 #include "ui/app_icon.h"
 #include "ui/desktop_integration.h"
@@ -125,13 +127,16 @@ int run_window(int& argc, char** argv) {
     ScheduleTable table;
     const Result<LoadReport> report = load_schedule(folder.path, table);
 
+    // Opened under the lock, like planifs.txt: `quillmoor --run` shares it.
+    OpenedDatabase database = open_data_database(folder.path);
+    const std::unique_ptr<ImageMemory> memory = image_memory_in(database);
     CurlTransfer transfer;
     SystemClock clock;
     DesktopIntegration tray;
     const QString home = QDir::homePath();
-    f_qmr main_window(
-        {folder.path, transfer, clock, prompter, tray, [home] { return mounted_volumes(home.toStdString()); }, home},
-        std::move(table));
+    f_qmr main_window({folder.path, transfer, *memory, clock, prompter, tray,
+                       [home] { return mounted_volumes(home.toStdString()); }, home},
+                      std::move(table));
     window = &main_window;
     QObject::connect(&instance, &SingleInstance::activation_requested, &main_window, &f_qmr::bring_to_front);
     // exit(), not quit(): it also ends a message box still open at start-up,

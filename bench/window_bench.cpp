@@ -43,6 +43,7 @@
 #include "net/curl_transfer.h"
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
+#include "store/image_memory.h"
 #include "ui/f_qmr.h"
 #include "ui/desktop_integration.h"
 #include "ui/prompter.h"
@@ -129,10 +130,11 @@ public:
 
 struct Window {
     Window(const std::string& folder, ScheduleTable table)
-        : window({folder, transfer, clock, prompter, tray, [] { return std::vector<std::string>{"/"}; },
+        : window({folder, transfer, memory, clock, prompter, tray, [] { return std::vector<std::string>{"/"}; },
                   QStringLiteral("/tmp")},
                  std::move(table)) {}
     CurlTransfer transfer;
+    NoImageMemory memory;
     BenchClock clock;
     SilentPrompter prompter;
     DesktopIntegration tray{nullptr, [] { return false; }}; // offscreen: no notification area

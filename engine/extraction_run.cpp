@@ -38,8 +38,8 @@ private:
 
 } // namespace
 
-ExtractionRun::ExtractionRun(InternetTransfer& transfer, RunObserver& observer)
-    : transfer_(transfer), observer_(observer) {}
+ExtractionRun::ExtractionRun(InternetTransfer& transfer, RunObserver& observer, ImageMemory& memory)
+    : transfer_(transfer), observer_(observer), memory_(memory) {}
 
 std::string ExtractionRun::pages_text(int pages) {
     return std::to_string(pages) + (pages > 1 ? " pages visitées" : " page visitée");
@@ -171,11 +171,14 @@ void ExtractionRun::count_outcome(const std::string& address, m_qmr::CopyFailure
 
 bool ExtractionRun::copy_images(const ExtractionJob& job, RunMode mode) {
     failed_images_.clear();
-    ImageCopier copier(transfer_, job);
+    ImageCopier copier(transfer_, job, memory_);
     const bool finished = copier.copy(
         lists_.images, [this] { return observer_.stop_requested(); },
         [&](const std::string& address, const m_qmr::ImageCopy& copy) {
             count_outcome(address, copy.failure);
+            // Its repeats are skipped, as those of an image copied.
+            if (copy.unchanged)
+                ++counters_.images_unchanged;
             if (copy.result == m_qmr::image_written) {
                 ++counters_.images_copied;
                 if (mode == RunMode::interactive)
@@ -184,5 +187,7 @@ bool ExtractionRun::copy_images(const ExtractionJob& job, RunMode mode) {
             }
             return true;
         });
+    // Once a run, so that the memory stays as small as what is on disk.
+    memory_.tidy();
     return finished && !observer_.stop_requested();
 }

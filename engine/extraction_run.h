@@ -37,6 +37,9 @@ struct RunCounters {
     int images_listed = 0;
     int current_page = 0; ///< the page being scanned, also the pages visited so far
     int images_copied = 0;
+    /// Images not written because the server's image is already on disk:
+    /// answered 304, or equal to the file or one of its versions.
+    int images_unchanged = 0;
     FailureCounts failed_pages;
     FailureCounts failed_images;
     bool start_page_failed = false; ///< the start page brought nothing to scan
@@ -52,7 +55,9 @@ struct RunCounters {
 /// line's colour) is the window's.
 class ExtractionRun {
 public:
-    ExtractionRun(InternetTransfer& transfer, RunObserver& observer);
+    /// `memory` remembers the images written, run after run; the caller
+    /// keeps it, and tells what its take_notice() says.
+    ExtractionRun(InternetTransfer& transfer, RunObserver& observer, ImageMemory& memory);
 
     /// Runs the job to its end. Returns already_running, doing nothing, when
     /// called while a run is in progress (from a yield).
@@ -76,6 +81,7 @@ private:
 
     InternetTransfer& transfer_;
     RunObserver& observer_;
+    ImageMemory& memory_;
     RunLists lists_;
     RunCounters counters_;
     std::unordered_map<std::string, m_qmr::CopyFailure> failed_images_;

@@ -18,7 +18,8 @@ void count_down(std::unordered_map<std::string, int>& counts, const std::string&
 
 } // namespace
 
-ImageCopier::ImageCopier(InternetTransfer& transfer, const ExtractionJob& job) : transfer_(transfer), job_(job) {}
+ImageCopier::ImageCopier(InternetTransfer& transfer, const ExtractionJob& job, ImageMemory& memory)
+    : transfer_(transfer), job_(job), memory_(memory) {}
 
 ImageCopier::~ImageCopier() {
     cancel_all();
@@ -58,7 +59,7 @@ bool ImageCopier::copy(const AddressList& images, const std::function<bool()>& s
             cancel_all();
             return false;
         }
-        earlier_.insert(copied->result == m_qmr::image_written ? address : std::string());
+        earlier_.insert(copied->result == m_qmr::image_written || copied->unchanged ? address : std::string());
         if (!slots_.empty())
             forget(slot, address);
         if (!on_copied(address, *copied)) {
@@ -77,8 +78,8 @@ void ImageCopier::plan_ahead(const AddressList& images) {
         slot.number = next_to_plan_++;
         const std::string& address = images.at(slot.number);
         slot.place = m_qmr::image_place(address, job_.destination, job_.layout, job_.all_image_formats);
-        if (std::optional<std::string> path = path_to_fetch_ahead(address, slot)) {
-            slot.target_path = std::move(*path);
+        if (std::optional<m_qmr::ImageTarget> target = target_to_fetch_ahead(address, slot)) {
+            slot.target = std::move(*target);
             // A destination gone since the run began is made by the entry
             // whose turn it is, alone in it until that entry is decided.
             start_fetch(slot, false);
@@ -88,17 +89,19 @@ void ImageCopier::plan_ahead(const AddressList& images) {
     }
 }
 
-std::optional<std::string> ImageCopier::path_to_fetch_ahead(const std::string& address, const Slot& slot) const {
+std::optional<m_qmr::ImageTarget> ImageCopier::target_to_fetch_ahead(const std::string& address,
+                                                                     const Slot& slot) const {
     // A repeat of an entry written already is skipped; one of an entry still
     // waiting is decided by that entry's outcome.
     if (earlier_.contains(address) || planned_addresses_.contains(address) || !slot.place)
         return std::nullopt;
-    m_qmr::ImageTarget target = m_qmr::choose_target(*slot.place, job_.existing_policy);
+    m_qmr::ImageTarget target = m_qmr::choose_target(*slot.place, job_.existing_policy, memory_);
     if (target.decision == m_qmr::ImageTarget::Decision::leave)
         return std::nullopt;
     // An image left alone when present waits while an earlier fetch may yet
-    // write its file, rather than be fetched for nothing.
-    if (job_.existing_policy == leave_existing && fetched_paths_.contains(target.path))
+    // write its file, rather than be fetched for nothing; so does one asked
+    // for against that file, whose validators would then no longer hold.
+    if ((job_.existing_policy == leave_existing || target.conditional()) && fetched_paths_.contains(target.path))
         return std::nullopt;
     // Nor is an image fetched whose folder an earlier fetch may yet take as
     // its file's name: one fetch after the other, it would not be fetched.
@@ -107,7 +110,7 @@ std::optional<std::string> ImageCopier::path_to_fetch_ahead(const std::string& a
          slash = directory.find('/', slash + 1))
         if (fetched_paths_.contains(directory.substr(0, slash)))
             return std::nullopt;
-    return std::move(target.path);
+    return target;
 }
 
 bool ImageCopier::start_fetch(Slot& slot, bool make_destination) {
@@ -115,10 +118,10 @@ bool ImageCopier::start_fetch(Slot& slot, bool make_destination) {
     if (!download->open(*slot.place, make_destination))
         return false;
     slot.download = std::move(download);
-    slot.ticket = transfer_.start({slot.place->address, slot.download.get()});
+    slot.ticket = transfer_.start(slot.target.request(slot.place->address, slot.download.get()));
     slot.fetching = true;
     ++fetches_pending_;
-    ++fetched_paths_[slot.target_path];
+    ++fetched_paths_[slot.target.path];
     return true;
 }
 
@@ -144,7 +147,7 @@ std::optional<m_qmr::ImageCopy> ImageCopier::take_turn(Slot& slot) {
         return m_qmr::copy_disk_failure;
     // Decided now that every earlier entry is on disk, as it would be one
     // fetch after the other.
-    const m_qmr::ImageTarget target = m_qmr::choose_target(*slot.place, job_.existing_policy);
+    const m_qmr::ImageTarget target = m_qmr::choose_target(*slot.place, job_.existing_policy, memory_);
     const bool needed = target.decision == m_qmr::ImageTarget::Decision::fetch;
     if (!slot.fetching && needed) {
         // The fetches ahead may hold every place: one of them ends first.
@@ -152,7 +155,7 @@ std::optional<m_qmr::ImageCopy> ImageCopier::take_turn(Slot& slot) {
         }
         if ((*stop_requested_)())
             return std::nullopt;
-        slot.target_path = target.path;
+        slot.target = target;
         if (!start_fetch(slot, true))
             return m_qmr::copy_disk_failure;
     }
@@ -162,13 +165,13 @@ std::optional<m_qmr::ImageCopy> ImageCopier::take_turn(Slot& slot) {
         slot.download.reset();
         return m_qmr::copy_left_alone;
     }
-    return slot.download->finish(slot.result, target.path);
+    return slot.download->finish(slot.result, target, memory_);
 }
 
 void ImageCopier::forget(const Slot& slot, const std::string& address) {
     if (slot.fetching) {
         --fetches_pending_;
-        count_down(fetched_paths_, slot.target_path);
+        count_down(fetched_paths_, slot.target.path);
     }
     count_down(planned_addresses_, address);
     slots_.pop_front();

@@ -18,9 +18,10 @@
 /// written in list order exactly as one fetch after the other would, while
 /// the next images are already being fetched, each into its temporary file.
 ///
-/// An entry is skipped when an earlier entry was written with the same
-/// address; an entry that was not written counts as cleared, so that a later
-/// equal entry is tried again. What to do with an image already present, and
+/// An entry is skipped when an earlier entry with the same address was
+/// written, or found unchanged (the file on disk is that image already); any
+/// other entry that was not written counts as cleared, so that a later equal
+/// entry is tried again. What to do with an image already present, and
 /// the "-vN" names, are decided when the entry's turn comes, after every
 /// earlier entry is on disk: a fetch made ahead that turns out not to be
 /// needed is dropped unwritten.
@@ -30,7 +31,8 @@ public:
     /// would have returned; false stops the loop (a stop request).
     using OnCopied = std::function<bool(const std::string& address, const m_qmr::ImageCopy&)>;
 
-    ImageCopier(InternetTransfer& transfer, const ExtractionJob& job);
+    /// `memory` tells which fetches may be conditional, and learns what is written.
+    ImageCopier(InternetTransfer& transfer, const ExtractionJob& job, ImageMemory& memory);
     ~ImageCopier();
     ImageCopier(const ImageCopier&) = delete;
     ImageCopier& operator=(const ImageCopier&) = delete;
@@ -48,15 +50,15 @@ private:
         std::optional<m_qmr::ImagePlace> place;
         std::unique_ptr<m_qmr::ImageDownload> download;
         FetchTicket ticket = 0;
-        std::string target_path; ///< the file this fetch was started for
-        bool fetching = false;   ///< its fetch was started
-        bool done = false;       ///< and its result taken
+        m_qmr::ImageTarget target; ///< what this fetch was started for: the file, the validators sent
+        bool fetching = false;     ///< its fetch was started
+        bool done = false;         ///< and its result taken
         FetchResult result;
     };
 
     void plan_ahead(const AddressList& images);
-    /// The file to fetch an entry for now, or nothing when its turn must come first.
-    std::optional<std::string> path_to_fetch_ahead(const std::string& address, const Slot& slot) const;
+    /// What to fetch an entry for now, or nothing when its turn must come first.
+    std::optional<m_qmr::ImageTarget> target_to_fetch_ahead(const std::string& address, const Slot& slot) const;
     /// Opens the slot's download (making the destination if it is missing
     /// and `make_destination`) and starts its fetch; false when the disk refuses.
     bool start_fetch(Slot& slot, bool make_destination);
@@ -74,11 +76,13 @@ private:
 
     InternetTransfer& transfer_;
     const ExtractionJob& job_;
+    ImageMemory& memory_;
     std::deque<Slot> slots_; ///< from the entry whose turn it is, in list order
     int next_to_plan_ = 1;
     int fetches_pending_ = 0;                                ///< started and not yet taken their turn
     std::unordered_map<std::string, int> planned_addresses_; ///< addresses of the slots, counted
     std::unordered_map<std::string, int> fetched_paths_;     ///< files that the fetches ahead were started for
-    std::unordered_set<std::string> earlier_;                ///< addresses written so far, and "" once an entry was not
+    std::unordered_set<std::string>
+        earlier_; ///< addresses written or unchanged so far, and "" once an entry was neither
     const std::function<bool()>* stop_requested_ = nullptr;
 };

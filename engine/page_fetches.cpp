@@ -6,7 +6,7 @@ PageFetches::~PageFetches() {
 }
 
 void PageFetches::start(int number, const std::string& address) {
-    started_[number] = transfer_.start({address, nullptr});
+    started_[number] = transfer_.start({address});
 }
 
 FetchResult PageFetches::take(int number) {

@@ -104,11 +104,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int attempt = 0; attempt < (choices & 0x80 ? 2 : 1); ++attempt) {
         const auto before = fuzz::tree_of(top);
         const auto place = image_place(address, destination, layout);
-        const auto target = place ? std::optional(choose_target(*place, policy)) : std::nullopt;
+        NoImageMemory memory;
+        const auto target = place ? std::optional(choose_target(*place, policy, memory)) : std::nullopt;
         FakeTransfer transfer;
         if (place)
             reached ? transfer.serve(place->address, body, status) : transfer.fail(place->address);
-        const ImageCopy copy = copy_image(transfer, address, destination, policy, layout);
+        const ImageCopy copy = copy_image(transfer, address, destination, policy, layout, memory);
         const auto after = fuzz::tree_of(top);
 
         for (const auto& [entry, kind] : after)

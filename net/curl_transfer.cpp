@@ -1,11 +1,14 @@
 #include "net/curl_transfer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -54,6 +57,38 @@ struct MultiCleanup {
 using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
 using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
 
+struct HeaderListCleanup {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using HeaderList = std::unique_ptr<curl_slist, HeaderListCleanup>;
+
+/// Adds "name: value" to `list`, unless the value is empty or could split
+/// the request (a line end in a value the server sent).
+void add_header(HeaderList& list, const char* name, const std::string& value) {
+    if (value.empty() || value.find_first_of("\r\n") != std::string::npos)
+        return;
+    const std::string line = std::string(name) + ": " + value;
+    if (curl_slist* longer = curl_slist_append(list.get(), line.c_str())) {
+        static_cast<void>(list.release());
+        list.reset(longer);
+    }
+}
+
+/// The value of header line `line` when it is the header `name` (any case), without the blanks around it.
+std::optional<std::string> header_value(std::string_view line, std::string_view name) {
+    if (line.size() <= name.size() || line[name.size()] != ':')
+        return std::nullopt;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(line[i])) != name[i])
+            return std::nullopt;
+    line.remove_prefix(name.size() + 1);
+    const auto first = line.find_first_not_of(" \t");
+    const auto last = line.find_last_not_of(" \t\r\n");
+    if (first == std::string_view::npos || last < first)
+        return std::string();
+    return std::string(line.substr(first, last - first + 1));
+}
+
 } // namespace
 
 struct CurlTransfer::Impl {
@@ -67,6 +102,7 @@ struct CurlTransfer::Impl {
         std::string address; ///< the hop being fetched
         std::size_t limit = 0;
         BodySink* sink = nullptr; ///< images; pages go to `result.body`
+        HeaderList conditions;    ///< the validators to send, on every hop
         std::size_t received = 0;
         int redirects = 0;
         bool sent = false; ///< the current hop is in the multi handle, at work
@@ -126,6 +162,22 @@ struct CurlTransfer::Impl {
     Impl(const Impl&) = delete;
     Impl& operator=(const Impl&) = delete;
 
+    // Keeps the validators of the answer being received; a new status line
+    // (a redirect, a challenge for credentials) starts another answer.
+    static std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user) {
+        auto* request = static_cast<Request*>(user);
+        const std::string_view line(data, size * count);
+        if (line.starts_with("HTTP/")) {
+            request->result.etag.clear();
+            request->result.last_modified.clear();
+        } else if (auto etag = header_value(line, "etag")) {
+            request->result.etag = std::move(*etag);
+        } else if (auto modified = header_value(line, "last-modified")) {
+            request->result.last_modified = std::move(*modified);
+        }
+        return size * count;
+    }
+
     static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
         auto* request = static_cast<Request*>(user);
         const std::size_t n = size * count;
@@ -182,6 +234,7 @@ struct CurlTransfer::Impl {
         // HTTP/2 may get a connection for each of the first fetches; the
         // fetches after them share those.
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::on_body);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Impl::on_header);
         if (!ca_pem.empty()) {
             curl_blob blob{const_cast<char*>(ca_pem.data()), ca_pem.size(), CURL_BLOB_COPY};
             curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
@@ -268,6 +321,8 @@ struct CurlTransfer::Impl {
         curl_easy_setopt(easy, CURLOPT_URL, wire_address.c_str());
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, request.error_buffer);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, &request);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &request);
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request.conditions.get());
         curl_easy_setopt(easy, CURLOPT_PRIVATE, &request);
         curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.limit));
         curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
@@ -405,6 +460,8 @@ struct CurlTransfer::Impl {
         request->address = std::move(fetch.address);
         request->sink = fetch.sink;
         request->limit = fetch.sink ? settings.max_image_bytes : settings.max_text_bytes;
+        add_header(request->conditions, "If-None-Match", fetch.if_none_match);
+        add_header(request->conditions, "If-Modified-Since", fetch.if_modified_since);
         if (multi)
             request->easy = take_handle();
         // The time before a fetch is at work is nobody's.

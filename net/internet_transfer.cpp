@@ -30,9 +30,13 @@ void InternetTransfer::cancel_all() {
 }
 
 FetchResult InternetTransfer::fetch_text(const std::string& address) {
-    return wait_for(start({address, nullptr}));
+    return wait_for(start({address}));
 }
 
 FetchResult InternetTransfer::fetch_bytes(const std::string& address, BodySink& sink) {
-    return wait_for(start({address, &sink}));
+    return fetch_bytes({address, &sink});
+}
+
+FetchResult InternetTransfer::fetch_bytes(FetchRequest request) {
+    return wait_for(start(std::move(request)));
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 /// How many fetches a run keeps in flight at once, to one host and in all:
@@ -14,14 +15,19 @@ inline constexpr int max_fetches_in_flight = 6;
 
 /// What one fetch brought back. A body that a server sent with an error
 /// status is still a body: `ok` is true and `http_status` says 404 or 500.
-/// `ok` is false only when no whole answer came (no connection, unknown host,
-/// refused certificate, time-out, body too large, a sink that refused the
-/// body, cancelled).
+/// A 304 ("not modified", the answer to validators sent) is a whole answer
+/// without a body. `ok` is false only when no whole answer came (no
+/// connection, unknown host, refused certificate, time-out, body too large, a
+/// sink that refused the body, cancelled).
 struct FetchResult {
     bool ok = false;
     long http_status = 0;
     std::string body;  ///< the bytes received, as they came; empty when they went to a sink
     std::string error; ///< why the fetch failed, when !ok
+    /// The final answer's ETag and Last-Modified headers, exactly as sent; ""
+    /// when it sent none.
+    std::string etag;
+    std::string last_modified;
 };
 
 /// Receives a body as it arrives, so that an image never has to be held
@@ -36,10 +42,16 @@ public:
 
 /// One fetch to start: a page, whose body comes back in the result, or an
 /// image, whose body goes to its sink (which must outlive the fetch). The
-/// address is passed trimmed.
+/// address is passed trimmed. Validators make the request conditional: they
+/// are sent as they are (If-None-Match, If-Modified-Since), and a server that
+/// still has that version answers 304 without a body.
 struct FetchRequest {
+    FetchRequest(std::string address, BodySink* sink = nullptr) : address(std::move(address)), sink(sink) {}
+
     std::string address;
     BodySink* sink = nullptr;
+    std::string if_none_match;     ///< an ETag the server sent before; "" sends none
+    std::string if_modified_since; ///< a Last-Modified the server sent before; "" sends none
 };
 
 using FetchTicket = std::uint64_t;
@@ -114,6 +126,8 @@ public:
     /// Fetches an image into `sink`, which sees the body of the final answer
     /// only (never that of a redirect), waiting for it alone.
     [[nodiscard]] FetchResult fetch_bytes(const std::string& address, BodySink& sink);
+    /// fetch_bytes for a request that may carry validators; its sink must be set.
+    [[nodiscard]] FetchResult fetch_bytes(FetchRequest request);
 
 protected:
     /// Serves the fetches in flight, yielding between short waits, until at

@@ -1,7 +1,12 @@
 #include "store/image_store.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -101,13 +106,17 @@ bool looks_like_error_page(std::string_view body, std::size_t size) {
     return false;
 }
 
+/// A file name cut before its last ".", where a version's number goes.
+std::pair<std::string_view, std::string_view> base_and_extension(std::string_view name) {
+    const auto dot = name.rfind('.');
+    return {name.substr(0, dot), dot == std::string_view::npos ? std::string_view{} : name.substr(dot)};
+}
+
 /// The first of name-v1, name-v2 … in `directory` that is free, the number
 /// going before the name's last "." so that the extension stays; "" when all
 /// are taken. Tried from 1 every time, so a gap is filled first.
 std::string first_free_version(const std::string& directory, std::string_view name) {
-    const auto dot = name.rfind('.');
-    const auto base = name.substr(0, dot);
-    const auto extension = dot == std::string_view::npos ? std::string_view{} : name.substr(dot);
+    const auto [base, extension] = base_and_extension(name);
     std::string candidate;
     for (int n = 1; n <= max_version; ++n) {
         candidate.assign(directory).append(base).append("-v").append(std::to_string(n)).append(extension);
@@ -115,6 +124,71 @@ std::string first_free_version(const std::string& directory, std::string_view na
             return candidate;
     }
     return {};
+}
+
+/// True when `candidate` is name-vN, a version of the file `name`.
+bool is_version_name(std::string_view candidate, std::string_view name) {
+    const auto [base, extension] = base_and_extension(name);
+    if (!candidate.starts_with(base) || !candidate.ends_with(extension) ||
+        candidate.size() < base.size() + extension.size() + 3)
+        return false;
+    const auto number = candidate.substr(base.size(), candidate.size() - base.size() - extension.size());
+    return number.starts_with("-v") && number[2] != '0' &&
+           number.find_first_not_of("0123456789", 2) == std::string_view::npos;
+}
+
+/// True when `path` is the file `name` in `directory`, or one of its versions.
+bool is_file_or_version(std::string_view path, std::string_view directory, std::string_view name) {
+    if (!path.starts_with(directory))
+        return false;
+    path.remove_prefix(directory.size());
+    return path.find('/') == std::string_view::npos && (path == name || is_version_name(path, name));
+}
+
+/// The versions of `name` in `directory`, gaps or not, by their paths.
+std::vector<std::string> versions_present(const std::string& directory, std::string_view name) {
+    std::vector<std::string> versions;
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(directory.c_str()), ::closedir);
+    if (!folder)
+        return versions;
+    while (const dirent* entry = ::readdir(folder.get()))
+        if (is_version_name(entry->d_name, name))
+            versions.push_back(directory + entry->d_name);
+    return versions;
+}
+
+/// The size and modification time of a file as they are remembered; nothing
+/// when it cannot be read.
+std::optional<std::pair<std::int64_t, std::int64_t>> size_and_time(const std::string& path) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return std::pair{static_cast<std::int64_t>(info.st_size),
+                     static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+/// True when the file is as it was left when it was remembered: nobody edited it since.
+bool untouched(const RememberedImage& image) {
+    return size_and_time(image.path) == std::pair{image.size, image.mtime_ns};
+}
+
+/// The target turned into leaving the image alone.
+ImageTarget leave(ImageTarget target) {
+    target.decision = ImageTarget::Decision::leave;
+    target.path.clear();
+    return target;
+}
+
+/// Takes its validators from the first image remembered that is still on
+/// disk as it was left.
+void make_conditional(ImageTarget& target, const std::vector<RememberedImage>& images) {
+    for (const RememberedImage& image : images) {
+        if (untouched(image)) {
+            target.if_none_match = image.etag;
+            target.if_modified_since = image.last_modified;
+            return;
+        }
+    }
 }
 
 } // namespace
@@ -164,19 +238,41 @@ std::string ImagePlace::directory() const {
     return root + tree;
 }
 
-ImageTarget choose_target(const ImagePlace& place, ExistingPolicy existing_policy) {
-    std::string path = place.directory() + place.name;
-    if (!is_regular_file(path))
-        return {ImageTarget::Decision::fetch, std::move(path)};
+FetchRequest ImageTarget::request(const std::string& address, BodySink* sink) const {
+    FetchRequest request(address, sink);
+    request.if_none_match = if_none_match;
+    request.if_modified_since = if_modified_since;
+    return request;
+}
+
+ImageTarget choose_target(const ImagePlace& place, ExistingPolicy existing_policy, ImageMemory& memory) {
+    ImageTarget target;
+    const std::string directory = place.directory();
+    target.path = directory + place.name;
+    // A file that is not there is fetched whole and written, whatever was
+    // remembered of it.
+    if (!is_regular_file(target.path))
+        return target;
     if (existing_policy == leave_existing)
-        return {ImageTarget::Decision::leave, {}};
-    if (existing_policy == new_version) {
-        path = first_free_version(place.directory(), place.name);
-        if (path.empty())
-            return {ImageTarget::Decision::leave, {}};
+        return leave(std::move(target));
+    target.existing = target.path;
+    if (existing_policy != new_version) {
+        // Policy 2, and any value but 1 and 3, replaces the file: asked for
+        // only if it changed, when this address wrote it.
+        if (std::optional<RememberedImage> image = memory.recall(target.path); image && image->address == place.address)
+            make_conditional(target, {*image});
+        return target;
     }
-    // Policy 2, and any value but 1 and 3, replaces the file.
-    return {ImageTarget::Decision::fetch, std::move(path)};
+    target.path = first_free_version(directory, place.name);
+    if (target.path.empty())
+        return leave(std::move(target));
+    target.versions_too = true;
+    // Asked for against the last of the file and its versions written from this address.
+    std::vector<RememberedImage> written = memory.written_from(place.address);
+    std::erase_if(written,
+                  [&](const RememberedImage& image) { return !is_file_or_version(image.path, directory, place.name); });
+    make_conditional(target, written);
+    return target;
 }
 
 ImageDownload::~ImageDownload() {
@@ -196,8 +292,10 @@ bool ImageDownload::open(const ImagePlace& place, bool make_destination) {
     const std::optional<std::string> level = walk_tree(root_, tree_, nullptr);
     if (!level || !file_.create(*level + place.name, 0666))
         return fail();
+    address_ = place.address;
     head_.clear();
     size_ = 0;
+    sha_.restart();
     failed_ = false;
     return true;
 }
@@ -206,31 +304,82 @@ bool ImageDownload::write(std::string_view bytes) {
     if (head_.size() <= error_page_limit)
         head_.append(bytes.substr(0, error_page_limit + 1 - head_.size()));
     size_ += bytes.size();
+    sha_.update(bytes);
     if (!file_.write(bytes))
         failed_ = true;
     return !failed_;
 }
 
-ImageCopy ImageDownload::finish(const FetchResult& fetched, const std::string& path) {
+std::optional<std::string> ImageDownload::same_file(const ImageTarget& target, ImageMemory& memory) const {
+    if (target.existing.empty())
+        return std::nullopt;
+    std::vector<std::string> files{target.existing};
+    // Read only now that a body came: the directory of a flat destination may be large.
+    if (target.versions_too) {
+        const auto slash = target.existing.rfind('/') + 1;
+        std::vector<std::string> versions =
+            versions_present(target.existing.substr(0, slash), std::string_view(target.existing).substr(slash));
+        files.insert(files.end(), versions.begin(), versions.end());
+    }
+    std::optional<std::string> received;
+    for (const std::string& path : files) {
+        // Sizes first: a file of another size is another image, unread.
+        if (const auto file = size_and_time(path); !file || file->first != static_cast<std::int64_t>(size_))
+            continue;
+        if (!received)
+            received = sha_.digest();
+        // What was remembered of a file nobody touched since saves reading it.
+        const std::optional<RememberedImage> image = memory.recall(path);
+        const std::optional<std::string> digest =
+            image && untouched(*image) && !image->digest.empty() ? image->digest : file_sha256(path);
+        if (digest == received)
+            return path;
+    }
+    return std::nullopt;
+}
+
+ImageCopy ImageDownload::finish(const FetchResult& fetched, const ImageTarget& target, ImageMemory& memory) {
     if (!fetched.ok) {
         abandon();
         return failed_ ? copy_disk_failure : copy_network_failure;
+    }
+    // Not modified: the file asked against holds what the server has.
+    if (fetched.http_status == 304 && target.conditional()) {
+        abandon();
+        return copy_unchanged;
     }
     // An empty body would wipe a good image under "replace".
     if (fetched.http_status >= 400 || size_ == 0 || looks_like_error_page(head_, size_)) {
         abandon();
         return copy_refused_by_server;
     }
+    RememberedImage image{{}, address_, fetched.etag, fetched.last_modified, 0, 0, sha_.digest()};
+    // The same bytes as a file there already: that file stays as it is (its
+    // time, its inode), and no version repeats it.
+    if (std::optional<std::string> same = same_file(target, memory)) {
+        abandon();
+        image.path = std::move(*same);
+        if (const auto file = size_and_time(image.path)) {
+            std::tie(image.size, image.mtime_ns) = *file;
+            memory.remember(image);
+        }
+        return copy_unchanged;
+    }
     // Made only now, one level at a time, so that an earlier image has
     // decided whether a name is a file or a folder, and no folder stands empty
     // for an image that failed. A rename into a folder made under the one
     // that holds the body stays on its file system. No fsync: an image is
     // cheap to fetch again.
-    if (!walk_tree(root_, tree_, &created_) || !file_.commit(path, Durability::none)) {
+    if (!walk_tree(root_, tree_, &created_) || !file_.commit(target.path, Durability::none)) {
         abandon();
         return copy_disk_failure;
     }
     created_.clear();
+    image.path = target.path;
+    if (const auto written = size_and_time(image.path)) {
+        std::tie(image.size, image.mtime_ns) = *written;
+        memory.remember(image);
+    }
     return copy_written;
 }
 
@@ -249,26 +398,26 @@ bool ImageDownload::fail() {
 }
 
 ImageCopy copy_image(InternetTransfer& transfer, std::string_view address, std::string_view destination,
-                     ExistingPolicy existing_policy, Layout layout) {
+                     ExistingPolicy existing_policy, Layout layout, ImageMemory& memory) {
     // Everything that could lead outside the destination is refused before
     // the first directory is made, so a refused address leaves no trace.
     const std::optional<ImagePlace> place = image_place(address, destination, layout);
     if (!place)
         return copy_disk_failure;
-    const ImageTarget target = choose_target(*place, existing_policy);
+    const ImageTarget target = choose_target(*place, existing_policy, memory);
     if (target.decision == ImageTarget::Decision::leave)
         return copy_left_alone;
     ImageDownload download;
     if (!download.open(*place))
         return copy_disk_failure;
-    const FetchResult fetched = transfer.fetch_bytes(place->address, download);
-    return download.finish(fetched, target.path);
+    const FetchResult fetched = transfer.fetch_bytes(target.request(place->address, &download));
+    return download.finish(fetched, target, memory);
 }
 
 int copie_image(InternetTransfer& transfer, std::string_view address, std::string_view destination, int existing_policy,
-                int layout) {
+                int layout, ImageMemory& memory) {
     return copy_image(transfer, address, destination, static_cast<ExistingPolicy>(existing_policy),
-                      static_cast<Layout>(layout))
+                      static_cast<Layout>(layout), memory)
         .result;
 }
 

@@ -7,6 +7,8 @@
 
 #include "net/internet_transfer.h"
 #include "store/atomic_file.h"
+#include "store/image_memory.h"
+#include "store/sha256.h"
 
 /// What to do with an image whose file is already there. Stored as its
 /// number, so a damaged line may hold any other: such a value replaces.
@@ -36,11 +38,16 @@ enum class CopyFailure {
 struct ImageCopy {
     int result = -1;
     CopyFailure failure = CopyFailure::none;
+    /// Not written because the server's image is one already on disk: it
+    /// answered 304 to the validators sent, or sent bytes equal to the file's
+    /// (or, under policy 3, to one of its versions).
+    bool unchanged = false;
 };
 
 /// The outcomes of copy_image, and of the run's copy loop that gives the same.
 inline constexpr ImageCopy copy_written{image_written, CopyFailure::none};
 inline constexpr ImageCopy copy_left_alone{image_not_written, CopyFailure::none};
+inline constexpr ImageCopy copy_unchanged{image_not_written, CopyFailure::none, true};
 inline constexpr ImageCopy copy_refused_by_server{image_not_written, CopyFailure::server};
 inline constexpr ImageCopy copy_network_failure{image_failed, CopyFailure::network};
 inline constexpr ImageCopy copy_disk_failure{image_failed, CopyFailure::disk};
@@ -64,15 +71,28 @@ struct ImagePlace {
                                                     Layout layout, bool all_image_formats = false);
 
 /// What the policy for images already present makes of a place, as things
-/// stand on disk now.
+/// stand on disk and in the memory now.
 struct ImageTarget {
     enum class Decision { leave, fetch };
-    Decision decision;
+    Decision decision = Decision::fetch;
     std::string path; ///< when fetched: the file to write, a "-vN" name under policy 3
+    /// Validators to send, from what was remembered of the file that this
+    /// address wrote and that nobody changed since (under policy 3, the last
+    /// written of its versions): a 304 then leaves the files as they are.
+    std::string if_none_match, if_modified_since;
+    /// The file already there, which a body equal to it is not written over
+    /// or beside; "" for none.
+    std::string existing;
+    /// Under policy 3: nor is a body written that is equal to one of its versions.
+    bool versions_too = false;
+
+    bool conditional() const { return !if_none_match.empty() || !if_modified_since.empty(); }
+    /// The fetch to start for this target at `address`, its body going to `sink`.
+    FetchRequest request(const std::string& address, BodySink* sink) const;
 };
 
 /// A policy other than leave_existing and new_version replaces the file.
-[[nodiscard]] ImageTarget choose_target(const ImagePlace& place, ExistingPolicy existing_policy);
+[[nodiscard]] ImageTarget choose_target(const ImagePlace& place, ExistingPolicy existing_policy, ImageMemory& memory);
 
 /// An image body on its way to disk: a temporary file in the deepest level of
 /// the image's folder that is already there, with the first bytes kept aside
@@ -91,37 +111,44 @@ public:
     /// refuses, or a level of the tree is not a real folder.
     [[nodiscard]] bool open(const ImagePlace& place, bool make_destination = true);
     bool write(std::string_view bytes) override;
-    /// Ends the download that `fetched` describes: written to `path` (in the
-    /// folder of the place opened), with the folders it needs, or refused and
-    /// dropped.
-    [[nodiscard]] ImageCopy finish(const FetchResult& fetched, const std::string& path);
+    /// Ends the download that `fetched` describes: written to `target.path`
+    /// (in the folder of the place opened), with the folders it needs, and
+    /// remembered; or dropped, when the server refused, answered 304, or sent
+    /// the bytes of `target.existing` (or of one of its versions).
+    [[nodiscard]] ImageCopy finish(const FetchResult& fetched, const ImageTarget& target, ImageMemory& memory);
     /// Drops the temporary file and the folders made for it.
     void abandon();
 
 private:
     bool fail();
 
+    /// The file already there whose bytes are those received, if any.
+    std::optional<std::string> same_file(const ImageTarget& target, ImageMemory& memory) const;
+
     TemporaryFile file_;
     std::string head_;
     std::size_t size_ = 0;
+    Sha256 sha_; ///< of the bytes received, so that comparing them reads no file twice
     bool failed_ = false;
-    std::string root_, tree_;          ///< of the place opened
-    std::vector<std::string> created_; ///< folders made for this image, shallowest first
+    std::string root_, tree_, address_; ///< of the place opened
+    std::vector<std::string> created_;  ///< folders made for this image, shallowest first
 };
 
 /// Downloads one image and writes it under `destination`: 1 written, 0 not
 /// written on purpose (present under policy 1, all version names taken, an
-/// error page by status or content, an empty body), -1 on a failure of the
-/// transfer or the disk, or an address that would lead outside the
-/// destination. A layout other than tree_layout is flat. Never writes
-/// outside the destination and never leaves a partial file.
+/// error page by status or content, an empty body, the image unchanged), -1
+/// on a failure of the transfer or the disk, or an address that would lead
+/// outside the destination. A layout other than tree_layout is flat. Never
+/// writes outside the destination and never leaves a partial file. Under
+/// policies 2 and 3 the fetch is conditional when `memory` knows the file,
+/// and an image equal to the file (or one of its versions) is not written.
 ///
 /// One image at a time, waiting for its fetch alone: a run copies its images
 /// through ImageCopier, which fetches several side by side. This is the
 /// reference that the tests and the fuzz targets hold the run's copies to,
 /// and is reached from nowhere else.
 [[nodiscard]] int copie_image(InternetTransfer& transfer, std::string_view address, std::string_view destination,
-                              int existing_policy, int layout);
+                              int existing_policy, int layout, ImageMemory& memory);
 
 /// copie_image, telling also why an image was not written. copie_image is the
 /// original operation under its own name, with its 1 / 0 / -1 answer;
@@ -129,7 +156,7 @@ private:
 /// for the run's failure counts. Both exist so that the plain answer stays
 /// what it always was.
 [[nodiscard]] ImageCopy copy_image(InternetTransfer& transfer, std::string_view address, std::string_view destination,
-                                   ExistingPolicy existing_policy, Layout layout);
+                                   ExistingPolicy existing_policy, Layout layout, ImageMemory& memory);
 
 /// The host-and-directories part of an address, ending in "/", or "".
 /// "http://h/photos/2007/a.jpg" gives "h/photos/2007/".

@@ -25,7 +25,8 @@
 #include "ui/schedule_grid.h"
 
 f_qmr::f_qmr(WindowServices services, ScheduleTable table, QWidget* parent)
-    : QMainWindow(parent), services_(std::move(services)), table_(std::move(table)), run_(services_.transfer, *this) {
+    : QMainWindow(parent), services_(std::move(services)), table_(std::move(table)),
+      run_(services_.transfer, *this, services_.memory) {
     setObjectName(QStringLiteral("f_qmr"));
     install_accessible_list_names();
     setWindowTitle(QStringLiteral("Quillmoor"));

@@ -16,6 +16,7 @@
 
 class Clock;
 class ExtractionForm;
+class ImageMemory;
 class InternetTransfer;
 class Prompter;
 class QAction;
@@ -30,6 +31,7 @@ class f_help;
 struct WindowServices {
     std::string data_folder; ///< where planifs.txt and pref1.txt live, ending in "/"
     InternetTransfer& transfer;
+    ImageMemory& memory;  ///< what the runs remember of the images they write
     Clock& clock;         ///< the date and time of the stamps
     Prompter& prompter;   ///< every message box
     TrayHost& tray;       ///< the notification area, if the desktop has one
@@ -139,6 +141,8 @@ private:
     /// Says at start-up what loading found wrong with planifs.txt.
     void tell_load_problems(const Result<LoadReport>& report);
     void warn(const QString& text);
+    /// Tells what the memory of the images has to say, if anything.
+    void tell_memory_notice();
 
     /// Saves the table; shows an "Erreur" message and returns false when it
     /// cannot be written.

@@ -15,6 +15,7 @@
 #include "schedule/job_from_line.h"
 #include "schedule/schedule_file.h"
 #include "store/destination.h"
+#include "store/image_memory.h"
 #include "ui/extraction_form.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
@@ -167,7 +168,16 @@ RunOutcome f_qmr::traite_ligne_detail(int numligne, RunMode mode) {
     job.all_image_formats = m_formats->isChecked();
     const RunOutcome outcome = run_.run(job, mode);
     transfer_timer_->stop();
+    tell_memory_notice();
     return outcome;
+}
+
+void f_qmr::tell_memory_notice() {
+    // Written to follow "quillmoor : " on the command line; a sentence of its own here.
+    if (QString notice = QString::fromStdString(services_.memory.take_notice()); !notice.isEmpty()) {
+        notice[0] = notice[0].toUpper();
+        notify(notice);
+    }
 }
 
 RunOutcome f_qmr::run_scheduled(int number, RunCounters& counters) {

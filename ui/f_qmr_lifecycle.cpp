@@ -48,6 +48,7 @@ void f_qmr::Form_Load(const Result<LoadReport>& report) {
     tell_load_problems(report);
     if (const QStringList problems = scheduler_->untold_problems(); !problems.isEmpty())
         warn(problems.join(QStringLiteral("\n\n")));
+    tell_memory_notice();
 }
 
 void f_qmr::tell_load_problems(const Result<LoadReport>& report) {

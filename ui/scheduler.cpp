@@ -35,6 +35,8 @@ QString run_notice(const std::string& title, const RunCounters& counters) {
         text += QStringLiteral("1 image copiée");
     else
         text += QStringLiteral("%1 images copiées").arg(copied);
+    if (const int unchanged = counters.images_unchanged; unchanged > 0)
+        text += unchanged == 1 ? QStringLiteral(", 1 inchangée") : QStringLiteral(", %1 inchangées").arg(unchanged);
     const int failed = counters.failed_images.total() + (counters.start_page_failed ? 1 : 0);
     if (failed > 0)
         text += QStringLiteral(", %1 en échec").arg(failed);

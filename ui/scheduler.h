@@ -44,8 +44,9 @@ protected:
 };
 
 /// The notice of a scheduled run's end: "Galerie : 12 images copiées",
-/// "1 image copiée" or "aucune image copiée", then ", 3 en échec" when images
-/// or the start page failed.
+/// "1 image copiée" or "aucune image copiée", then ", 300 inchangées" when
+/// images were found unchanged, and ", 3 en échec" when images or the start
+/// page failed.
 QString run_notice(const std::string& title, const RunCounters& counters);
 
 /// Runs the stored extractions that are due, while the program lives. Its

@@ -14,6 +14,8 @@
 #include <utility>
 
 #include "engine/run_observer.h"
+#include "store/database.h"
+#include "store/image_memory.h"
 #include "store/image_store.h"
 #include "support/fake_transfer.h"
 #include "support/temp_dir.h"
@@ -167,7 +169,8 @@ protected:
 
     FakeTransfer transfer;
     RecordingObserver observer;
-    ExtractionRun run{transfer, observer};
+    NoImageMemory memory;
+    ExtractionRun run{transfer, observer, memory};
     TempDir destination;
 };
 
@@ -252,10 +255,10 @@ TEST_F(ExtractionRunTest, CountsWhatFailedByKind) {
 
 // Whatever order the answers come in, a run gives what one fetch after the
 // other gives: the same files under the same names, the same requests, the
-// same texts. The
-// reference is copie_image called entry by entry, with the repeat rule: an
-// entry is skipped after an equal one was written, and tried again after one
-// that failed.
+// same texts and counts, the first time and the next, when the images are
+// asked for only if they changed. The reference is copy_image called entry by
+// entry, with the repeat rule: an entry is skipped after an equal one was
+// written or found unchanged, and tried again after any other.
 TEST_F(ExtractionRunTest, AnswersInAnyOrderGiveWhatOneFetchAfterTheOtherGives) {
     // b/3.gif fails first, and its repeat is fetched while six others are.
     std::string start = link("p.html") + link("q.html") + img("b/3.gif") + img("b/3.gif");
@@ -278,34 +281,52 @@ TEST_F(ExtractionRunTest, AnswersInAnyOrderGiveWhatOneFetchAfterTheOtherGives) {
     for (const ExistingPolicy policy : {leave_existing, replace_existing, new_version})
         for (const Layout layout : {flat_layout, tree_layout}) {
             SCOPED_TRACE("policy " + std::to_string(policy) + ", layout " + std::to_string(layout));
-            // In order, out of order, one after the other: the files and the sorted requests.
-            std::vector<std::pair<std::map<std::string, std::string>, std::vector<std::string>>> results;
+            // In order, out of order, one after the other: the files, the sorted requests, the images unchanged.
+            std::vector<std::tuple<std::map<std::string, std::string>, std::vector<std::string>, int>> results;
             std::vector<std::vector<std::string>> texts; // of the two runs, with their counters
+            std::vector<std::string> entries;
             for (const int way : {1, 2, 0}) {
-                const TempDir folder;
+                const TempDir folder, data;
+                OpenedDatabase opened = open_data_database(data.path() + "/");
+                const std::unique_ptr<ImageMemory> remembered = image_memory_in(opened);
+                ExtractionRun remembering{transfer, observer, *remembered};
                 write_file(folder.file("2.gif"), "OLD"); // already present under the flat layout
                 transfer.newest_first = way == 2;
-                transfer.fail_once("http://site/b/3.gif"); // its later repeats are tried again
                 transfer.images_fetched.clear();
-                ExtractionJob j = job(1, policy, layout);
-                j.destination = folder.path();
-                if (way != 0) {
-                    observer.texts.clear();
-                    EXPECT_EQ(run.run(j, RunMode::interactive), RunOutcome::completed);
-                    texts.push_back(observer.texts);
-                } else {
-                    std::set<std::string> written;
-                    for (const auto& address : run.lists().images.entries())
-                        if (!written.contains(address) &&
-                            copie_image(transfer, address, folder.path(), policy, layout) == 1)
-                            written.insert(address);
+                int unchanged = 0;
+                // The second time, one image changed on the site.
+                for (const std::string a4 : {"a4", "a4 changed"}) {
+                    transfer.serve("http://site/a/4.gif", image + a4);
+                    if (a4 == "a4")
+                        transfer.fail_once("http://site/b/3.gif"); // its later repeats are tried again
+                    ExtractionJob j = job(1, policy, layout);
+                    j.destination = folder.path();
+                    if (way != 0) {
+                        observer.texts.clear();
+                        EXPECT_EQ(remembering.run(j, RunMode::interactive), RunOutcome::completed);
+                        texts.push_back(observer.texts);
+                        unchanged += remembering.counters().images_unchanged;
+                        entries = remembering.lists().images.entries();
+                        continue;
+                    }
+                    std::set<std::string> done;
+                    for (const auto& address : entries) {
+                        if (done.contains(address))
+                            continue;
+                        const ImageCopy copy =
+                            copy_image(transfer, address, folder.path(), policy, layout, *remembered);
+                        if (copy.result == image_written || copy.unchanged)
+                            done.insert(address);
+                        unchanged += copy.unchanged;
+                    }
                 }
-                results.push_back({files_under(folder.path()), transfer.images_fetched});
-                std::sort(results.back().second.begin(), results.back().second.end());
+                results.push_back({files_under(folder.path()), transfer.images_fetched, unchanged});
+                std::sort(std::get<1>(results.back()).begin(), std::get<1>(results.back()).end());
             }
             EXPECT_EQ(results[0], results[2]);
             EXPECT_EQ(results[1], results[2]);
-            EXPECT_EQ(texts[0], texts[1]);
+            EXPECT_EQ(texts[0], texts[2]);
+            EXPECT_EQ(texts[1], texts[3]);
         }
     EXPECT_EQ(transfer.most_in_flight, max_fetches_in_flight);
 }

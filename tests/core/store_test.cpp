@@ -1,19 +1,27 @@
-// The store layer: file-name filters, and images written under their destination.
+// The store layer: file-name filters, images written under their destination, and what is remembered of them.
 #include "store/destination.h"
 #include "store/file_name_filter.h"
 #include "store/image_store.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <optional>
+#include <sys/stat.h>
 #include <tuple>
 
 #include "net/address.h"
+#include "net/curl_transfer.h"
 #include "net/text.h"
+#include "store/database.h"
+#include "store/image_memory.h"
 #include "support/fake_transfer.h"
 #include "support/file_size_limit.h"
 #include "support/temp_dir.h"
+#include "support/test_server.h"
 
 using namespace m_qmr;
 
@@ -94,6 +102,7 @@ protected:
     const std::string dest_ = scratch_.file("dest");
     const std::string outside_ = scratch_.file("outside");
     FakeTransfer transfer_;
+    NoImageMemory memory_;
 };
 
 TEST_F(ImageStoreTest, PlacesTheFileByLayoutCreatingAMissingDestination) {
@@ -112,14 +121,14 @@ TEST_F(ImageStoreTest, PlacesTheFileByLayoutCreatingAMissingDestination) {
             SCOPED_TRACE(address + ", destination ending in \"" + ending + "\"");
             reset({});
             transfer_.serve(without_dot_segments(trim_spaces(address)), image_bytes);
-            const int result = copie_image(transfer_, address, dest_ + ending, 2, layout);
+            const int result = copie_image(transfer_, address, dest_ + ending, 2, layout, memory_);
             EXPECT_EQ(result, landed.empty() ? image_failed : image_written);
             const std::string folder = ending.size() > 1 ? "2026/site/" : "";
             const Files expected = landed.empty() ? Files{} : Files{{folder + landed, image_bytes}};
             EXPECT_EQ(files(), expected);
         }
     for (const std::string blank : {"", "   ", "dest", " /dest"})
-        EXPECT_EQ(copie_image(transfer_, "http://h/a.jpg", blank, 2, tree_layout), image_failed);
+        EXPECT_EQ(copie_image(transfer_, "http://h/a.jpg", blank, 2, tree_layout, memory_), image_failed);
     EXPECT_EQ(transfer_.images_fetched.size(), 3u * 5u) << "the refused ones were not fetched";
     EXPECT_EQ(url_arbre("http://h"), "");
     EXPECT_EQ(url_arbre("h/photos/a.jpg"), "");
@@ -144,6 +153,9 @@ TEST_F(ImageStoreTest, AppliesThePolicyAndKeepsTheOldImageOnErrorPagesAndFailure
         {"an unknown policy replaces", 7, 200, 1, "NEW", "", "a.b.jpeg"},
         {"first version, before the last dot", new_version, 200, 1, "NEW", "", "a.b-v1.jpeg"},
         {"a gap filled first", new_version, 200, 1, "NEW", "a.b-v2.jpeg", "a.b-v1.jpeg"},
+        {"the same bytes are not written again", replace_existing, 200, 0, "OLD", "", ""},
+        {"nor as a version", new_version, 200, 0, "OLD", "", ""},
+        {"nor beside a version equal beyond a gap", new_version, 200, 0, "V", "a.b-v2.jpeg", ""},
         {"404 as the last of 1025 bytes", replace_existing, 200, 0, std::string(1022, 'a') + "404", "", ""},
         {"405 in 1026 bytes", replace_existing, 200, 1, std::string(1023, 'a') + "405", "", "a.b.jpeg"},
         {"403 is no error page", replace_existing, 200, 1, "x403x", "", "a.b.jpeg"},
@@ -165,7 +177,7 @@ TEST_F(ImageStoreTest, AppliesThePolicyAndKeepsTheOldImageOnErrorPagesAndFailure
         c.status ? transfer_.serve(address, c.body, c.status) : transfer_.fail(address, c.body);
         transfer_.images_fetched.clear();
         FileSizeLimit limit(c.size_limit);
-        EXPECT_EQ(copie_image(transfer_, address, dest_ + "/", c.policy, flat_layout), c.result);
+        EXPECT_EQ(copie_image(transfer_, address, dest_ + "/", c.policy, flat_layout, memory_), c.result);
         EXPECT_EQ(files(), expected);
         EXPECT_EQ(transfer_.images_fetched.size(), c.policy == leave_existing ? 0u : 1u);
     }
@@ -179,18 +191,19 @@ TEST_F(ImageStoreTest, NeverWritesThroughALinkNorLeavesTheFoldersOfAFailure) {
     reset({});
     write_file(outside_ + "/target", "KEEP");
     fs::create_symlink(outside_ + "/target", dest_ + "/a.jpg");
-    EXPECT_EQ(copie_image(transfer_, address, dest_, replace_existing, flat_layout), image_written);
+    EXPECT_EQ(copie_image(transfer_, address, dest_, replace_existing, flat_layout, memory_), image_written);
     EXPECT_EQ(read_file(outside_ + "/target"), "KEEP");
     EXPECT_EQ(fs::is_symlink(dest_ + "/a.jpg"), false);
     fs::remove(outside_ + "/target");
     // A folder of the tree is a link that leads outside: nothing is written through it.
     reset({});
     fs::create_directory_symlink(outside_, dest_ + "/h");
-    EXPECT_EQ(copy_image(transfer_, address, dest_, replace_existing, tree_layout).failure, CopyFailure::disk);
+    EXPECT_EQ(copy_image(transfer_, address, dest_, replace_existing, tree_layout, memory_).failure, CopyFailure::disk);
     EXPECT_EQ(files(), (Files{{"h", "-> " + outside_}}));
     // An error page leaves neither a file nor the folders made for it, the destination's included.
     reset({});
-    EXPECT_EQ(copy_image(transfer_, "http://h/sub/missing.jpg", dest_ + "/new", replace_existing, tree_layout).failure,
+    EXPECT_EQ(copy_image(transfer_, "http://h/sub/missing.jpg", dest_ + "/new", replace_existing, tree_layout, memory_)
+                  .failure,
               CopyFailure::server);
     EXPECT_EQ(files(), Files{});
 }
@@ -212,6 +225,200 @@ TEST_F(ImageStoreTest, ADestinationMadeForARunGoesWhenTheRunLeftItEmpty) {
                 write_file(dest_ + "/" + folder + "/" + written, "x");
         }
         EXPECT_EQ(files(), left) << "the run is over";
+    }
+}
+
+/// Serves /x/a.gif and /y/a.gif as a server that keeps validators does: the ETag
+/// and Last-Modified of each version, as `sends` says ('e', 'l', both or
+/// none), and 304 to a request that sends either back; records each request
+/// with the validators it brought.
+class ValidatingSite {
+public:
+    ValidatingSite() {
+        server_.server().Get(R"(/\w/a\.gif)", [this](const httplib::Request& q, httplib::Response& r) {
+            const std::lock_guard lock(mutex_);
+            const auto& [body, version] = files_[q.path];
+            const std::string etag = "W/\"v" + std::to_string(version) + "\"";
+            const std::string modified = "Sun, 0" + std::to_string(version) + " Jan 2006 10:00:00 GMT";
+            const std::string none_match = q.get_header_value("If-None-Match");
+            const std::string since = q.get_header_value("If-Modified-Since");
+            requests_.push_back(q.path + (none_match.empty() ? "" : " ?" + none_match) +
+                                (since.empty() ? "" : " ?" + since));
+            if (sends.find('e') != std::string::npos)
+                r.set_header("ETag", etag);
+            if (sends.find('l') != std::string::npos)
+                r.set_header("Last-Modified", modified);
+            if ((!none_match.empty() && none_match == etag) || (!since.empty() && since == modified))
+                r.status = 304;
+            else
+                r.set_content(body, "image/gif");
+        });
+        server_.start();
+    }
+    /// Puts version `version` of a file on the site.
+    void put(const std::string& path, std::string body, int version) {
+        const std::lock_guard lock(mutex_);
+        files_[path] = {std::move(body), version};
+    }
+    /// The requests since the last call, with the validators they sent.
+    std::vector<std::string> requests() {
+        const std::lock_guard lock(mutex_);
+        return std::exchange(requests_, {});
+    }
+    std::string url(const std::string& path) const { return server_.url(path); }
+    std::string sends;
+
+private:
+    std::mutex mutex_;
+    std::map<std::string, std::pair<std::string, int>> files_;
+    std::vector<std::string> requests_;
+    TestServer server_; // last: it stops before what its handler uses goes
+};
+
+/// Copies from a ValidatingSite into a fresh destination, remembering in a
+/// fresh database of the data folder.
+class UnchangedImageTest : public ImageStoreTest {
+protected:
+    /// With `damage` in the database and its WAL file, when given, before it is opened.
+    void reset_all(const std::string& sends, const std::string& damage = {}) {
+        reset({});
+        fs::remove_all(data_.path());
+        fs::create_directory(data_.path());
+        for (const std::string file : {"quillmoor.db", "quillmoor.db-wal"})
+            if (!damage.empty())
+                write_file(data_.file(file), damage + file);
+        remembered_.reset();
+        opened_ = open_data_database(data_.path() + "/");
+        remembered_ = image_memory_in(opened_);
+        site_.sends = sends;
+    }
+    ImageCopy copy(const std::string& path, int policy) {
+        return copy_image(curl_, site_.url(path), dest_, static_cast<ExistingPolicy>(policy), flat_layout,
+                          *remembered_);
+    }
+    /// Inode and modification time of a file.
+    std::pair<ino_t, std::int64_t> identity(const std::string& name) const {
+        struct stat info {};
+        ::stat((dest_ + "/" + name).c_str(), &info);
+        return {info.st_ino, info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec};
+    }
+
+    TempDir data_;
+    OpenedDatabase opened_;
+    std::unique_ptr<ImageMemory> remembered_;
+    ValidatingSite site_;
+    CurlTransfer curl_;
+};
+
+// A second run asks for an image with what the server said of it, when the
+// file is as it was written; a third finds nothing new. Nothing equal to a
+// file there is written, and the file is left as it is, its inode and time.
+TEST_F(UnchangedImageTest, AskedForOnlyWhenChangedAndWrittenOnlyWhenNew) {
+    // The same size: only the bytes tell them apart.
+    const std::string v1 = "GIF89a first", v2 = "GIF89a other", edited = "GIF89a mine!";
+    enum Event { unchanged, changed_on_server, edited_by_user, deleted_by_user };
+    const struct {
+        const char* label;
+        Event event;
+        int result; ///< of the second run
+        Files replaced, versioned;
+    } cases[] = {
+        {"unchanged", unchanged, 0, {{"a.gif", v1}}, {{"a.gif", v1}}},
+        {"changed on the server", changed_on_server, 1, {{"a.gif", v2}}, {{"a.gif", v1}, {"a-v1.gif", v2}}},
+        {"edited by the user", edited_by_user, 1, {{"a.gif", v1}}, {{"a.gif", edited}, {"a-v1.gif", v1}}},
+        {"deleted by the user", deleted_by_user, 1, {{"a.gif", v1}}, {{"a.gif", v1}}},
+    };
+    for (const int policy : {replace_existing, new_version})
+        for (const std::string sends : {"e", "l", "el", ""})
+            for (const auto& c : cases) {
+                SCOPED_TRACE("policy " + std::to_string(policy) + ", validators '" + sends + "', " + c.label);
+                reset_all(sends);
+                site_.put("/x/a.gif", v1, 1);
+                ASSERT_EQ(copy("/x/a.gif", policy).result, image_written);
+                const auto written = identity("a.gif");
+                if (c.event == changed_on_server)
+                    site_.put("/x/a.gif", v2, 2);
+                if (c.event == edited_by_user) {
+                    write_file(dest_ + "/a.gif", edited);
+                    fs::last_write_time(dest_ + "/a.gif",
+                                        fs::last_write_time(dest_ + "/a.gif") - std::chrono::hours(1));
+                }
+                if (c.event == deleted_by_user)
+                    fs::remove(dest_ + "/a.gif");
+                // The validators go back exactly as the server sent them, and only for a file nobody touched.
+                const std::string asked = c.event == edited_by_user || c.event == deleted_by_user ? ""
+                                          : sends == "e"                                          ? " ?W/\"v1\""
+                                          : sends == "l"  ? " ?Sun, 01 Jan 2006 10:00:00 GMT"
+                                          : sends == "el" ? " ?W/\"v1\" ?Sun, 01 Jan 2006 10:00:00 GMT"
+                                                          : "";
+                site_.requests();
+                const ImageCopy second = copy("/x/a.gif", policy);
+                EXPECT_EQ(second.result, c.result);
+                EXPECT_EQ(second.unchanged, c.result == 0);
+                EXPECT_EQ(site_.requests(), std::vector<std::string>{"/x/a.gif" + asked});
+                EXPECT_EQ(files(), policy == new_version ? c.versioned : c.replaced);
+                if (c.event == unchanged) {
+                    EXPECT_EQ(identity("a.gif"), written);
+                }
+                const Files after = files();
+                const auto kept =
+                    identity(c.event == changed_on_server && policy == new_version ? "a-v1.gif" : "a.gif");
+                EXPECT_TRUE(copy("/x/a.gif", policy).unchanged) << "third run";
+                EXPECT_EQ(files(), after);
+                EXPECT_EQ(identity(c.event == changed_on_server && policy == new_version ? "a-v1.gif" : "a.gif"), kept);
+                EXPECT_EQ(site_.requests()[0].find(" ?") != std::string::npos, !sends.empty()) << "third run";
+            }
+    EXPECT_EQ(remembered_->take_notice(), "");
+}
+
+// The memory is a cache: missing, it is made, mode 0600, without a word;
+// damaged, it is set aside with its WAL file and made again; full, the run
+// goes on without it. Each is told once, and images are copied all the same.
+TEST_F(UnchangedImageTest, TheMemoryIsACacheWhoseTroublesStopNoCopy) {
+    const struct {
+        char trouble;
+        std::string notice;
+        bool remembers;
+    } cases[] = {{' ', "", true},
+                 {'d', "mise de côté sous « " + data_.path() + "/quillmoor.db.bak »", true},
+                 {'f', "n'a pas pu être lue ou écrite (erreur d'entrée-sortie du disque)", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.trouble);
+        reset_all("el", c.trouble == 'd' ? "damaged " : "");
+        site_.put("/x/a.gif", "GIF89a x", 1);
+        std::optional<FileSizeLimit> full;
+        if (c.trouble == 'f')
+            full.emplace(fs::file_size(data_.file("quillmoor.db-wal")));
+        EXPECT_EQ(copy("/x/a.gif", new_version).result, image_written);
+        EXPECT_TRUE(copy("/x/a.gif", new_version).unchanged);
+        EXPECT_EQ(site_.requests().back().find(" ?") != std::string::npos, c.remembers);
+        const std::string notice = remembered_->take_notice();
+        EXPECT_TRUE(c.notice.empty() ? notice.empty() : notice.find(c.notice) != std::string::npos) << notice;
+        EXPECT_EQ(remembered_->take_notice(), "") << "told once";
+        EXPECT_EQ(fs::status(data_.file("quillmoor.db")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(read_file(data_.file("quillmoor.db.bak")), c.trouble == 'd' ? "damaged quillmoor.db" : "");
+    }
+}
+
+// Two addresses of one file name: the validators of one are never sent for
+// the other, and a second run under policy 3 adds nothing.
+TEST_F(UnchangedImageTest, TwoAddressesOfOneFileKeepTheirOwnValidators) {
+    for (const int policy : {replace_existing, new_version}) {
+        SCOPED_TRACE(policy);
+        reset_all("el");
+        site_.put("/x/a.gif", "GIF89a x", 1);
+        site_.put("/y/a.gif", "GIF89a y", 2);
+        for (const std::string path : {"/x/a.gif", "/y/a.gif"})
+            EXPECT_EQ(copy(path, policy).result, image_written);
+        site_.requests();
+        const int second[] = {copy("/x/a.gif", policy).result, copy("/y/a.gif", policy).result};
+        const Files replaced{{"a.gif", "GIF89a y"}}, versioned{{"a.gif", "GIF89a x"}, {"a-v1.gif", "GIF89a y"}};
+        const std::vector<std::string> unasked{"/x/a.gif", "/y/a.gif"},
+            asked{"/x/a.gif ?W/\"v1\" ?Sun, 01 Jan 2006 10:00:00 GMT",
+                  "/y/a.gif ?W/\"v2\" ?Sun, 02 Jan 2006 10:00:00 GMT"};
+        EXPECT_EQ(files(), policy == new_version ? versioned : replaced);
+        EXPECT_EQ(site_.requests(), policy == new_version ? asked : unasked);
+        EXPECT_EQ(second[0] + second[1], policy == new_version ? 0 : 2);
     }
 }
 

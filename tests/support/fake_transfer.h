@@ -4,13 +4,15 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 /// A scripted InternetTransfer for tests where the network is beside the
-/// point: answers from a table of addresses, records every request. It holds
+/// point: answers from a table of addresses, records every request (an image's
+/// with " ?" and the ETag it sent back, answered 304 when it still holds). It holds
 /// the fetches started until wait() is called, and then answers one of them:
 /// the oldest, or with `newest_first` the one started last, so that answers
 /// come out of order.
@@ -18,14 +20,14 @@ class FakeTransfer final : public InternetTransfer {
 public:
     /// Serves `body` with `status` at `address`. An address not served fails.
     void serve(const std::string& address, std::string body, long status = 200) {
-        answers_[address] = {FetchResult{true, status, std::move(body), {}}};
+        answers_[address] = {FetchResult{true, status, std::move(body), {}, {}, {}}};
     }
     /// Makes every fetch of `address` fail, after handing an image's sink `sent_first`.
     void fail(const std::string& address, std::string sent_first = {}) {
-        answers_[address] = {FetchResult{false, 0, std::move(sent_first), "unreachable"}};
+        answers_[address] = {FetchResult{false, 0, std::move(sent_first), "unreachable", {}, {}}};
     }
     /// Makes the next fetch of `address` fail once, before its usual answer.
-    void fail_once(const std::string& address) { answers_[address].push_front({false, 0, {}, "unreachable"}); }
+    void fail_once(const std::string& address) { answers_[address].push_front({false, 0, {}, "unreachable", {}, {}}); }
 
     void set_credentials(const std::string& user, const std::string& password, const std::string& start) override {
         credentials.push_back(user + ":" + password + "@" + start);
@@ -35,7 +37,8 @@ public:
     void serve_in_passing() override {} // its fetches end only in wait()
 
     FetchTicket start(FetchRequest request) override {
-        (request.sink ? images_fetched : pages_fetched).push_back(request.address);
+        (request.sink ? images_fetched : pages_fetched)
+            .push_back(request.address + (request.if_none_match.empty() ? "" : " ?" + request.if_none_match));
         held_.push_back({++last_ticket_, std::move(request)});
         most_in_flight = std::max(most_in_flight, static_cast<int>(held_.size()));
         return last_ticket_;
@@ -54,7 +57,7 @@ protected:
         while (!held_.empty() && (cancelled || ended.empty())) {
             auto [ticket, request] = newest_first ? held_.back() : held_.front();
             newest_first ? held_.pop_back() : held_.pop_front();
-            ended.push_back({ticket, cancelled ? FetchResult{false, 0, {}, "cancelled"} : answer(request)});
+            ended.push_back({ticket, cancelled ? FetchResult{false, 0, {}, "cancelled", {}, {}} : answer(request)});
         }
         return ended;
     }
@@ -65,19 +68,22 @@ private:
     FetchResult answer(const FetchRequest& request) {
         auto& answers = answers_[request.address];
         if (answers.empty())
-            return {false, 0, {}, "unreachable"};
+            return {false, 0, {}, "unreachable", {}, {}};
         // The last answer stays; earlier ones are used once each.
         FetchResult result = answers.front();
         if (answers.size() > 1)
             answers.pop_front();
         if (!request.sink)
             return result;
+        result.etag = std::to_string(std::hash<std::string>{}(result.body));
+        if (result.ok && request.if_none_match == result.etag)
+            return {true, 304, {}, {}, result.etag, {}};
         // In two pieces, as a real body arrives; a refusal fails the fetch.
         const std::string body = std::exchange(result.body, {});
         const std::string_view whole = body;
         if (!request.sink->write(whole.substr(0, whole.size() / 2)) ||
             !request.sink->write(whole.substr(whole.size() / 2)))
-            return {false, 0, {}, "refused by the sink"};
+            return {false, 0, {}, "refused by the sink", {}, {}};
         return result;
     }
 

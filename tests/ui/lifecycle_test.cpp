@@ -1,6 +1,7 @@
 #include "window_fixture.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
@@ -36,7 +37,7 @@ protected:
     }
 };
 
-TEST_F(Lifecycle, StartUpShowsTheWindowCentredOrOnlyTheIcon) {
+TEST_F(Lifecycle, StartUpShowsTheWindowCentredOrOnlyTheIconAndTellsWhatItFound) {
     ScheduleLine unreadable = stored("Trois");
     unreadable.set_field(field::schedule_kind, "1");
     unreadable.set_field(field::interval_index, "-5");
@@ -53,7 +54,11 @@ TEST_F(Lifecycle, StartUpShowsTheWindowCentredOrOnlyTheIcon) {
         else
             ::unlink(data.file("pref1.txt").c_str());
         ShowCounter counter;
+        memory = NoImageMemory("la mémoire est abîmée");
         open_with({stored("Un"), stored("Deux"), unreadable}, true);
+        // Told once, in a sentence of its own: by a notice, or on the status line without a tray.
+        EXPECT_EQ(tray_there ? tray.notices.at(0) : form->Label4->text().toStdString(), "La mémoire est abîmée");
+        tray.notices.clear();
         if (tray_comes)
             tray.set_available(true);
         QTest::qWait(150);

@@ -217,13 +217,17 @@ TEST_F(Pass, TheTimerTicksOnThroughAPassThatQuittingStopsWithoutStampingTheStopp
     EXPECT_EQ(stamp(1), "2007/05/14 08:00");
 }
 
-TEST(RunNotice, CountsInTheRightNumberWhatFailedWithTheStartPage) {
+TEST(RunNotice, CountsInTheRightNumberWhatWasLeftAndWhatFailedWithTheStartPage) {
     RunCounters counters;
     counters.images_copied = 12;
+    counters.images_unchanged = 300;
     counters.failed_images.server = 2;
     counters.start_page_failed = true;
     EXPECT_EQ(run_notice(" Galerie de printemps ", counters).toStdString(),
-              "Galerie de printemps : 12 images copiées, 3 en échec");
+              "Galerie de printemps : 12 images copiées, 300 inchangées, 3 en échec");
+    counters = {};
+    counters.images_copied = counters.images_unchanged = 1;
+    EXPECT_EQ(run_notice("G", counters).toStdString(), "G : 1 image copiée, 1 inchangée");
 }
 
 } // namespace

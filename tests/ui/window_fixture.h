@@ -23,6 +23,7 @@
 #include "net/curl_transfer.h"
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
+#include "store/image_memory.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
 #include "ui/desktop_integration.h"
@@ -201,8 +202,8 @@ protected:
         const Result<LoadReport> report = load_schedule(folder(), table);
         const VolumeSource volumes = [this] { return std::vector<std::string>{"/", home.path()}; };
         const QString home_folder = QString::fromStdString(home.path());
-        window = std::make_unique<f_qmr>(WindowServices{folder(), transfer, clock, prompter, tray.integration, volumes,
-                                                        home_folder, std::chrono::milliseconds(50)},
+        window = std::make_unique<f_qmr>(WindowServices{folder(), transfer, memory, clock, prompter, tray.integration,
+                                                        volumes, home_folder, std::chrono::milliseconds(50)},
                                          std::move(table));
         form = window->form();
         grid = window->grid();
@@ -265,6 +266,7 @@ protected:
     /// transfer, whose kept-alive connection would wait for it.
     Site site;
     CurlTransfer transfer;
+    NoImageMemory memory;
     FixedClock clock;
     TestPrompter prompter;
     Tray tray;
