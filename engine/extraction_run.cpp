@@ -9,6 +9,8 @@
 #include "store/image_store.h"
 
 #include <exception>
+#include <string_view>
+#include <unordered_set>
 
 namespace {
 
@@ -67,6 +69,9 @@ RunOutcome ExtractionRun::run(const ExtractionJob& job, RunMode mode) {
     lists_.images.clear();
     lists_.pages.append(start_address);
     counters_ = RunCounters{};
+    failed_pages_.clear();
+    failed_images_.clear();
+    files_written_.clear();
 
     // Half a pair of credentials is no use to a server: send none.
     const bool has_credentials = !job.user_name.empty() && !job.password.empty();
@@ -121,24 +126,26 @@ void ExtractionRun::scan_page(const std::string& address, const FetchResult& fet
     // A page that cannot be fetched or scanned is given up; it still counts
     // as visited. An error page is scanned like any other, but counted as a
     // failure.
-    bool failed = false;
+    const std::size_t failures_before = failed_pages_.size();
     if (!fetched.ok) {
         ++counters_.failed_pages.network;
-        failed = true;
+        failed_pages_.push_back({address, true, m_qmr::CopyFailure::network, 0, fetched.error});
     } else {
         if (fetched.http_status >= 400) {
             ++counters_.failed_pages.server;
-            failed = true;
+            failed_pages_.push_back({address, true, m_qmr::CopyFailure::server, fetched.http_status, {}});
         }
         try {
             m_qmr::scan_page_text(fetched.body, address, job.include_patterns, job.exclude_patterns, lists_,
                                   job.all_image_formats);
         } catch (const std::exception&) {
+            // Out of memory, most likely, as for an image.
             ++counters_.failed_pages.network;
-            failed = true;
+            if (failed_pages_.size() == failures_before)
+                failed_pages_.push_back({address, true, m_qmr::CopyFailure::network, 0, "mémoire insuffisante"});
         }
     }
-    if (failed && counters_.current_page == 1)
+    if (failed_pages_.size() > failures_before && counters_.current_page == 1)
         counters_.start_page_failed = true;
 }
 
@@ -155,31 +162,46 @@ int& ExtractionRun::failure_counter(m_qmr::CopyFailure failure) {
     return counters_.failed_images.disk;
 }
 
-void ExtractionRun::count_outcome(const std::string& address, m_qmr::CopyFailure failure) {
+void ExtractionRun::count_outcome(const std::string& address, const m_qmr::ImageCopy& copy) {
     // An image counts once, by how its last attempt failed: a repeat tried
     // again after a failure replaces the earlier outcome.
     const auto earlier = failed_images_.find(address);
     if (earlier != failed_images_.end()) {
-        --failure_counter(earlier->second);
+        --failure_counter(earlier->second.failure);
         failed_images_.erase(earlier);
     }
-    if (failure == m_qmr::CopyFailure::none)
+    if (copy.failure == m_qmr::CopyFailure::none)
         return;
-    ++failure_counter(failure);
-    failed_images_.emplace(address, failure);
+    ++failure_counter(copy.failure);
+    failed_images_.emplace(address, copy);
+}
+
+std::vector<FailedAddress> ExtractionRun::failures() const {
+    std::vector<FailedAddress> failures = failed_pages_;
+    // In list order, each address at its first entry.
+    std::unordered_set<std::string_view> listed;
+    for (int number = 1; number <= lists_.images.count() && listed.size() < failed_images_.size(); ++number) {
+        const std::string& address = lists_.images.at(number);
+        const auto failed = failed_images_.find(address);
+        if (failed == failed_images_.end() || !listed.insert(address).second)
+            continue;
+        const m_qmr::ImageCopy& copy = failed->second;
+        failures.push_back({address, false, copy.failure, copy.http_status, copy.error});
+    }
+    return failures;
 }
 
 bool ExtractionRun::copy_images(const ExtractionJob& job, RunMode mode) {
-    failed_images_.clear();
     ImageCopier copier(transfer_, job, memory_);
     const bool finished = copier.copy(
         lists_.images, [this] { return observer_.stop_requested(); },
         [&](const std::string& address, const m_qmr::ImageCopy& copy) {
-            count_outcome(address, copy.failure);
+            count_outcome(address, copy);
             // Its repeats are skipped, as those of an image copied.
             if (copy.unchanged)
                 ++counters_.images_unchanged;
             if (copy.result == m_qmr::image_written) {
+                files_written_.push_back(copy.path);
                 ++counters_.images_copied;
                 if (mode == RunMode::interactive)
                     observer_.show_status(images_text(counters_.images_copied));

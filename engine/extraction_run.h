@@ -7,6 +7,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 class InternetTransfer;
 class RunObserver;
@@ -29,6 +30,15 @@ struct FailureCounts {
     int server = 0;  ///< an answer that is not what was asked: an error status or an error page
     int disk = 0;    ///< an image that could not be written under the destination
     int total() const { return network + server + disk; }
+};
+
+/// A page or an image of a run that failed, and what is known of why.
+struct FailedAddress {
+    std::string address;
+    bool page = false; ///< a page, else an image
+    m_qmr::CopyFailure kind = m_qmr::CopyFailure::network;
+    long http_status = 0; ///< the server's status, for a failure of kind server
+    std::string error;    ///< the transfer's text for the network, the system's reason for the disk
 };
 
 /// The counters of the run in progress.
@@ -66,6 +76,14 @@ public:
     bool running() const { return running_; }
     const RunCounters& counters() const { return counters_; }
     const RunLists& lists() const { return lists_; }
+    /// What failed in the run in progress or the last one: the pages in the
+    /// order they were visited, then the images in list order, each once, as
+    /// its last attempt failed. At most AddressList::capacity of each.
+    std::vector<FailedAddress> failures() const;
+    /// The files that the run in progress or the last one wrote, in the order
+    /// written: at most AddressList::capacity, since an image written is not
+    /// tried again.
+    const std::vector<std::string>& files_written() const { return files_written_; }
 
     /// The status texts: "1 page visitée", "2 pages visitées", "1 image
     /// copiée", "2 images copiées".
@@ -76,7 +94,7 @@ private:
     bool crawl(const ExtractionJob& job, RunMode mode);
     bool copy_images(const ExtractionJob& job, RunMode mode);
     void scan_page(const std::string& address, const FetchResult& fetched, const ExtractionJob& job);
-    void count_outcome(const std::string& address, m_qmr::CopyFailure failure);
+    void count_outcome(const std::string& address, const m_qmr::ImageCopy& copy);
     int& failure_counter(m_qmr::CopyFailure failure);
 
     InternetTransfer& transfer_;
@@ -84,6 +102,8 @@ private:
     ImageMemory& memory_;
     RunLists lists_;
     RunCounters counters_;
-    std::unordered_map<std::string, m_qmr::CopyFailure> failed_images_;
+    std::vector<FailedAddress> failed_pages_;
+    std::unordered_map<std::string, m_qmr::ImageCopy> failed_images_; ///< by address
+    std::vector<std::string> files_written_;
     bool running_ = false;
 };

@@ -53,7 +53,7 @@ bool ImageCopier::copy(const AddressList& images, const std::function<bool()>& s
             // Out of memory, most likely: this image is given up like a failed one.
             cancel_all();
             next_to_plan_ = number + 1;
-            copied = m_qmr::copy_disk_failure;
+            copied = m_qmr::copy_disk_failure("mémoire insuffisante");
         }
         if (!copied) {
             cancel_all();
@@ -82,7 +82,7 @@ void ImageCopier::plan_ahead(const AddressList& images) {
             slot.target = std::move(*target);
             // A destination gone since the run began is made by the entry
             // whose turn it is, alone in it until that entry is decided.
-            start_fetch(slot, false);
+            static_cast<void>(start_fetch(slot, false));
         }
         ++planned_addresses_[address];
         slots_.push_back(std::move(slot));
@@ -113,16 +113,16 @@ std::optional<m_qmr::ImageTarget> ImageCopier::target_to_fetch_ahead(const std::
     return target;
 }
 
-bool ImageCopier::start_fetch(Slot& slot, bool make_destination) {
+Result<void> ImageCopier::start_fetch(Slot& slot, bool make_destination) {
     auto download = std::make_unique<m_qmr::ImageDownload>();
-    if (!download->open(*slot.place, make_destination))
-        return false;
+    if (Result<void> opened = download->open(*slot.place, make_destination); !opened)
+        return opened;
     slot.download = std::move(download);
     slot.ticket = transfer_.start(slot.target.request(slot.place->address, slot.download.get()));
     slot.fetching = true;
     ++fetches_pending_;
     ++fetched_paths_[slot.target.path];
-    return true;
+    return {};
 }
 
 bool ImageCopier::wait_for(Slot& slot) {
@@ -144,7 +144,7 @@ bool ImageCopier::results_outstanding() const {
 
 std::optional<m_qmr::ImageCopy> ImageCopier::take_turn(Slot& slot) {
     if (!slot.place)
-        return m_qmr::copy_disk_failure;
+        return m_qmr::copy_disk_failure(m_qmr::no_place_text);
     // Decided now that every earlier entry is on disk, as it would be one
     // fetch after the other.
     const m_qmr::ImageTarget target = m_qmr::choose_target(*slot.place, job_.existing_policy, memory_);
@@ -156,8 +156,8 @@ std::optional<m_qmr::ImageCopy> ImageCopier::take_turn(Slot& slot) {
         if ((*stop_requested_)())
             return std::nullopt;
         slot.target = target;
-        if (!start_fetch(slot, true))
-            return m_qmr::copy_disk_failure;
+        if (const Result<void> started = start_fetch(slot, true); !started)
+            return m_qmr::copy_disk_failure(started.error());
     }
     if (slot.fetching && !wait_for(slot))
         return std::nullopt;

@@ -60,8 +60,8 @@ private:
     /// What to fetch an entry for now, or nothing when its turn must come first.
     std::optional<m_qmr::ImageTarget> target_to_fetch_ahead(const std::string& address, const Slot& slot) const;
     /// Opens the slot's download (making the destination if it is missing
-    /// and `make_destination`) and starts its fetch; false when the disk refuses.
-    bool start_fetch(Slot& slot, bool make_destination);
+    /// and `make_destination`) and starts its fetch; the disk's reason when it refuses.
+    Result<void> start_fetch(Slot& slot, bool make_destination);
     /// Takes the result of the slot's fetch, waiting for it; false when the
     /// run was stopped meanwhile.
     bool wait_for(Slot& slot);

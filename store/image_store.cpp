@@ -1,6 +1,7 @@
 #include "store/image_store.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 #include "net/text.h"
 #include "store/atomic_file.h"
 #include "store/directories.h"
+#include "store/error_text.h"
 
 namespace m_qmr {
 namespace {
@@ -63,8 +65,8 @@ std::optional<std::string> folders_inside(std::string_view relative) {
 /// real folder, checked with lstat so that a link planted in the tree cannot
 /// lead the image out of the destination. Without `made`, stops at the first
 /// level that is missing; with it, makes that level and those below, listing
-/// them. The deepest level reached, ending in "/"; nothing when a level is no
-/// real folder or cannot be made.
+/// them. The deepest level reached, ending in "/"; nothing, with errno set,
+/// when a level is no real folder or cannot be made.
 std::optional<std::string> walk_tree(const std::string& root, const std::string& tree, std::vector<std::string>* made) {
     std::string level = root;
     for (std::size_t start = 0; start < tree.size();) {
@@ -76,8 +78,10 @@ std::optional<std::string> walk_tree(const std::string& root, const std::string&
         const std::string entry = level.substr(0, level.size() - 1);
         struct stat info;
         if (::lstat(entry.c_str(), &info) == 0) {
-            if (!S_ISDIR(info.st_mode))
+            if (!S_ISDIR(info.st_mode)) {
+                errno = ENOTDIR;
                 return std::nullopt;
+            }
         } else if (!made) {
             level.resize(reached);
             break;
@@ -279,25 +283,32 @@ ImageDownload::~ImageDownload() {
     abandon();
 }
 
-bool ImageDownload::open(const ImagePlace& place, bool make_destination) {
+Result<void> ImageDownload::open(const ImagePlace& place, bool make_destination) {
     abandon();
     root_ = place.root;
     tree_ = place.tree;
     // The destination itself is the user's choice and may be a link. It is
     // made before a run; only when it went missing since is it made here.
-    if (!is_directory(root_) && (!make_destination || !make_directories(root_, 0777, &created_)))
-        return fail();
+    if (!is_directory(root_)) {
+        if (!make_destination)
+            return fail(error_text(ENOENT));
+        if (const Result<void> made = make_directories(root_, 0777, &created_); !made)
+            return fail(made.error());
+    }
     // No folder of the tree is made before the image is to be written: the
     // body waits in the deepest level that is there already.
     const std::optional<std::string> level = walk_tree(root_, tree_, nullptr);
-    if (!level || !file_.create(*level + place.name, 0666))
-        return fail();
+    if (!level)
+        return fail(error_text(errno));
+    if (const Result<void> created = file_.create(*level + place.name, 0666); !created)
+        return fail(created.error());
     address_ = place.address;
     head_.clear();
     size_ = 0;
     sha_.restart();
     failed_ = false;
-    return true;
+    error_.clear();
+    return {};
 }
 
 bool ImageDownload::write(std::string_view bytes) {
@@ -305,8 +316,8 @@ bool ImageDownload::write(std::string_view bytes) {
         head_.append(bytes.substr(0, error_page_limit + 1 - head_.size()));
     size_ += bytes.size();
     sha_.update(bytes);
-    if (!file_.write(bytes))
-        failed_ = true;
+    if (!file_.write(bytes) && !std::exchange(failed_, true))
+        error_ = error_text(errno);
     return !failed_;
 }
 
@@ -341,7 +352,7 @@ std::optional<std::string> ImageDownload::same_file(const ImageTarget& target, I
 ImageCopy ImageDownload::finish(const FetchResult& fetched, const ImageTarget& target, ImageMemory& memory) {
     if (!fetched.ok) {
         abandon();
-        return failed_ ? copy_disk_failure : copy_network_failure;
+        return failed_ ? copy_disk_failure(error_) : copy_network_failure(fetched.error);
     }
     // Not modified: the file asked against holds what the server has.
     if (fetched.http_status == 304 && target.conditional()) {
@@ -351,7 +362,7 @@ ImageCopy ImageDownload::finish(const FetchResult& fetched, const ImageTarget& t
     // An empty body would wipe a good image under "replace".
     if (fetched.http_status >= 400 || size_ == 0 || looks_like_error_page(head_, size_)) {
         abandon();
-        return copy_refused_by_server;
+        return copy_refused_by_server(fetched.http_status);
     }
     RememberedImage image{{}, address_, fetched.etag, fetched.last_modified, 0, 0, sha_.digest()};
     // The same bytes as a file there already: that file stays as it is (its
@@ -370,9 +381,14 @@ ImageCopy ImageDownload::finish(const FetchResult& fetched, const ImageTarget& t
     // for an image that failed. A rename into a folder made under the one
     // that holds the body stays on its file system. No fsync: an image is
     // cheap to fetch again.
-    if (!walk_tree(root_, tree_, &created_) || !file_.commit(target.path, Durability::none)) {
+    if (!walk_tree(root_, tree_, &created_)) {
+        const int error = errno;
         abandon();
-        return copy_disk_failure;
+        return copy_disk_failure(error_text(error));
+    }
+    if (const Result<void> committed = file_.commit(target.path, Durability::none); !committed) {
+        abandon();
+        return copy_disk_failure(committed.error());
     }
     created_.clear();
     image.path = target.path;
@@ -380,7 +396,7 @@ ImageCopy ImageDownload::finish(const FetchResult& fetched, const ImageTarget& t
         std::tie(image.size, image.mtime_ns) = *written;
         memory.remember(image);
     }
-    return copy_written;
+    return copy_written(target.path);
 }
 
 void ImageDownload::abandon() {
@@ -391,10 +407,11 @@ void ImageDownload::abandon() {
     created_.clear();
 }
 
-bool ImageDownload::fail() {
+Error<> ImageDownload::fail(std::string why) {
     abandon();
     failed_ = true;
-    return false;
+    error_ = why;
+    return Error{std::move(why)};
 }
 
 ImageCopy copy_image(InternetTransfer& transfer, std::string_view address, std::string_view destination,
@@ -403,13 +420,13 @@ ImageCopy copy_image(InternetTransfer& transfer, std::string_view address, std::
     // the first directory is made, so a refused address leaves no trace.
     const std::optional<ImagePlace> place = image_place(address, destination, layout);
     if (!place)
-        return copy_disk_failure;
+        return copy_disk_failure(no_place_text);
     const ImageTarget target = choose_target(*place, existing_policy, memory);
     if (target.decision == ImageTarget::Decision::leave)
         return copy_left_alone;
     ImageDownload download;
-    if (!download.open(*place))
-        return copy_disk_failure;
+    if (const Result<void> opened = download.open(*place); !opened)
+        return copy_disk_failure(opened.error());
     const FetchResult fetched = transfer.fetch_bytes(target.request(place->address, &download));
     return download.finish(fetched, target, memory);
 }

@@ -3,11 +3,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "net/internet_transfer.h"
 #include "store/atomic_file.h"
 #include "store/image_memory.h"
+#include "store/result.h"
 #include "store/sha256.h"
 
 /// What to do with an image whose file is already there. Stored as its
@@ -34,7 +36,7 @@ enum class CopyFailure {
 };
 
 /// What copy_image did: the result of copie_image and, when the image was not
-/// written, why.
+/// written, why; when it was, where.
 struct ImageCopy {
     int result = -1;
     CopyFailure failure = CopyFailure::none;
@@ -42,15 +44,33 @@ struct ImageCopy {
     /// answered 304 to the validators sent, or sent bytes equal to the file's
     /// (or, under policy 3, to one of its versions).
     bool unchanged = false;
+    /// The server's status when it refused (404, or 200 for an error page or
+    /// an empty body).
+    long http_status = 0;
+    /// Why a network or disk failure happened: the transfer's text, or the
+    /// system's reason in French.
+    std::string error;
+    /// The file written.
+    std::string path;
 };
 
 /// The outcomes of copy_image, and of the run's copy loop that gives the same.
-inline constexpr ImageCopy copy_written{image_written, CopyFailure::none};
-inline constexpr ImageCopy copy_left_alone{image_not_written, CopyFailure::none};
-inline constexpr ImageCopy copy_unchanged{image_not_written, CopyFailure::none, true};
-inline constexpr ImageCopy copy_refused_by_server{image_not_written, CopyFailure::server};
-inline constexpr ImageCopy copy_network_failure{image_failed, CopyFailure::network};
-inline constexpr ImageCopy copy_disk_failure{image_failed, CopyFailure::disk};
+inline const ImageCopy copy_left_alone{image_not_written, CopyFailure::none, false, 0, {}, {}};
+inline const ImageCopy copy_unchanged{image_not_written, CopyFailure::none, true, 0, {}, {}};
+inline ImageCopy copy_written(std::string path) {
+    return {image_written, CopyFailure::none, false, 0, {}, std::move(path)};
+}
+inline ImageCopy copy_refused_by_server(long http_status) {
+    return {image_not_written, CopyFailure::server, false, http_status, {}, {}};
+}
+inline ImageCopy copy_network_failure(std::string error) {
+    return {image_failed, CopyFailure::network, false, 0, std::move(error), {}};
+}
+inline ImageCopy copy_disk_failure(std::string error) {
+    return {image_failed, CopyFailure::disk, false, 0, std::move(error), {}};
+}
+/// The reason of a disk failure for an address that gives no file in the destination.
+inline constexpr const char* no_place_text = "l'adresse ne donne aucun fichier dans la destination";
 
 /// Where an image goes, worked out from its address, the destination and the
 /// layout before anything is fetched.
@@ -107,9 +127,9 @@ public:
     ImageDownload& operator=(const ImageDownload&) = delete;
 
     /// Makes the temporary file, and no folder of the tree; the destination
-    /// only when it is missing and `make_destination`. False when the disk
-    /// refuses, or a level of the tree is not a real folder.
-    [[nodiscard]] bool open(const ImagePlace& place, bool make_destination = true);
+    /// only when it is missing and `make_destination`. The disk's reason when
+    /// it refuses, or a level of the tree is not a real folder.
+    Result<void> open(const ImagePlace& place, bool make_destination = true);
     bool write(std::string_view bytes) override;
     /// Ends the download that `fetched` describes: written to `target.path`
     /// (in the folder of the place opened), with the folders it needs, and
@@ -120,7 +140,8 @@ public:
     void abandon();
 
 private:
-    bool fail();
+    /// Drops what was made, keeping `why` (the system's reason) for the image's failure.
+    Error<> fail(std::string why);
 
     /// The file already there whose bytes are those received, if any.
     std::optional<std::string> same_file(const ImageTarget& target, ImageMemory& memory) const;
@@ -130,6 +151,7 @@ private:
     std::size_t size_ = 0;
     Sha256 sha_; ///< of the bytes received, so that comparing them reads no file twice
     bool failed_ = false;
+    std::string error_;                 ///< why the disk refused the body, once it did
     std::string root_, tree_, address_; ///< of the place opened
     std::vector<std::string> created_;  ///< folders made for this image, shallowest first
 };
