@@ -1,10 +1,14 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "store/result.h"
 
 struct OpenedDatabase;
 
@@ -17,7 +21,7 @@ enum class RunOrigin : int {
 
 /// How a run ended.
 enum class RunEnding : int {
-    completed = 0, ///< it went to its end, and nothing it had to do failed
+    completed = 0,  ///< it went to its end, and nothing it had to do failed
     incomplete = 1, ///< it went to its end, but pages or images failed
     stopped = 2     ///< it was stopped before its end (a quit, a signal)
 };
@@ -44,7 +48,7 @@ struct RunRecord {
     int pages_visited = 0;
     int images_copied = 0;
     int images_unchanged = 0;
-    int images_failed = 0; ///< pages and images that failed
+    int images_failed = 0;            ///< pages and images that failed
     std::vector<RunFailure> failures; ///< read back by failures_of(), not by recent()
     std::vector<std::string> files;   ///< the files written, in order; read back by files_of()
 };
@@ -58,6 +62,11 @@ struct RunRecord {
 class RunJournal {
 public:
     static constexpr int kept_runs = 1000;
+    /// The most failures and files kept of one run: what the lists of a run
+    /// can hold (9 990 pages and 9 990 images; an image is written once).
+    /// Beyond them, the rest is not kept.
+    static constexpr std::size_t kept_failures = 19'980;
+    static constexpr std::size_t kept_files = 9'990;
 
     virtual ~RunJournal() = default;
 
@@ -79,7 +88,29 @@ public:
     virtual std::string take_notice() = 0;
 };
 
+/// Keeps nothing, and gives nothing back.
+class NoRunJournal final : public RunJournal {
+public:
+    /// `notice`: why there is no journal, told once.
+    explicit NoRunJournal(std::string notice = {}) : notice_(std::move(notice)) {}
+    std::int64_t record(const RunRecord&) override { return 0; }
+    std::vector<RunRecord> recent(int, const std::optional<std::string>& = std::nullopt) override { return {}; }
+    std::vector<RunFailure> failures_of(std::int64_t) override { return {}; }
+    std::vector<std::string> files_of(std::int64_t) override { return {}; }
+    std::string take_notice() override { return std::exchange(notice_, std::string()); }
+
+private:
+    std::string notice_;
+};
+
 /// The journal over the database opened in the data folder (its tables are
 /// made or brought up to date here), or one that keeps nothing when the
-/// database could not be opened.
+/// database could not be opened: the memory of the images tells why.
 std::unique_ptr<RunJournal> run_journal_in(OpenedDatabase& opened);
+
+/// The journal of the data folder `folder` (ending in "/") to read without
+/// its lock, while a run may be writing it: the database opened read-only,
+/// nothing made, set aside or brought up to date. One that keeps nothing
+/// while no run was ever recorded; why, in French, when it cannot be read.
+/// A run that ends meanwhile is read whole or not at all.
+Result<std::unique_ptr<RunJournal>> run_journal_to_read(const std::string& folder);

@@ -168,6 +168,17 @@ Result<Database, DatabaseFailure> Database::open(const std::string& path) {
     return database;
 }
 
+Result<Database, DatabaseFailure> Database::open_to_read(const std::string& path) {
+    sqlite3* connection = nullptr;
+    const int code = sqlite3_open_v2(path.c_str(), &connection, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr);
+    Database database(connection);
+    if (code != SQLITE_OK)
+        return error_of(connection, code);
+    sqlite3_extended_result_codes(connection, 1);
+    sqlite3_busy_timeout(connection, busy_timeout_ms);
+    return database;
+}
+
 Result<Statement, DatabaseFailure> Database::prepare(std::string_view sql) {
     sqlite3_stmt* statement = nullptr;
     const int code =
@@ -193,14 +204,10 @@ DatabaseResult Database::upgrade(const std::string& module, const std::vector<st
         Transaction transaction(*this);
         if (DatabaseResult begun = transaction.begin(); !begun)
             return begun;
-        Result<Statement, DatabaseFailure> read = prepare("SELECT version FROM schema_versions WHERE module = ?1");
+        const Result<std::int64_t, DatabaseFailure> read = version(module);
         if (!read)
             return Error{read.error(), read.kind()};
-        read->bind(1, module);
-        const Result<bool, DatabaseFailure> found = read->step();
-        if (!found)
-            return Error{found.error(), found.kind()};
-        const std::int64_t version = *found ? read->number(0) : 0;
+        const std::int64_t version = *read;
         if (version > static_cast<std::int64_t>(steps.size()))
             return Error{"tables « " + module + " » d'une version plus récente de Quillmoor", DatabaseFailure::failed};
         if (version == static_cast<std::int64_t>(steps.size()))
@@ -216,6 +223,26 @@ DatabaseResult Database::upgrade(const std::string& module, const std::vector<st
         if (DatabaseResult committed = transaction.commit(); !committed)
             return committed;
     }
+}
+
+Result<std::int64_t, DatabaseFailure> Database::version(const std::string& module) {
+    Result<Statement, DatabaseFailure> tables =
+        prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'schema_versions'");
+    if (!tables)
+        return Error{tables.error(), tables.kind()};
+    const Result<bool, DatabaseFailure> made = tables->step();
+    if (!made)
+        return Error{made.error(), made.kind()};
+    if (!*made)
+        return std::int64_t{0};
+    Result<Statement, DatabaseFailure> read = prepare("SELECT version FROM schema_versions WHERE module = ?1");
+    if (!read)
+        return Error{read.error(), read.kind()};
+    read->bind(1, module);
+    const Result<bool, DatabaseFailure> found = read->step();
+    if (!found)
+        return Error{found.error(), found.kind()};
+    return *found ? read->number(0) : 0;
 }
 
 Database::Transaction::~Transaction() {

@@ -63,6 +63,10 @@ public:
     /// Opens `path`, creating it with mode 0600 when missing, in WAL mode,
     /// and checks that it is a sound database.
     static Result<Database, DatabaseFailure> open(const std::string& path);
+    /// Opens `path` for reading only, as it is: nothing is made, changed or
+    /// checked. In WAL mode a reader never waits for a writer, so that this
+    /// needs no lock while another process writes.
+    static Result<Database, DatabaseFailure> open_to_read(const std::string& path);
 
     Database(Database&&) noexcept = default;
     Database& operator=(Database&&) noexcept = default;
@@ -75,6 +79,8 @@ public:
     /// takes them from version k to k + 1, each in its own transaction. A
     /// version above what this program knows is refused: a newer program made it.
     DatabaseResult upgrade(const std::string& module, const std::vector<std::string>& steps);
+    /// The version of the tables of `module`: 0 when it has none yet.
+    Result<std::int64_t, DatabaseFailure> version(const std::string& module);
 
     /// BEGIN IMMEDIATE … COMMIT; rolled back unless committed.
     class Transaction {

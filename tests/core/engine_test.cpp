@@ -14,6 +14,8 @@
 #include <utility>
 
 #include "engine/run_observer.h"
+#include "journal/journal.h"
+#include "journal/run_record.h"
 #include "store/database.h"
 #include "store/image_memory.h"
 #include "store/image_store.h"
@@ -229,7 +231,14 @@ TEST_F(ExtractionRunTest, CredentialsGoAsAPairAndAnUnreachableStartIsOnePageVisi
     }
 }
 
-TEST_F(ExtractionRunTest, CountsWhatFailedByKind) {
+TEST_F(ExtractionRunTest, CountsWhatFailedByKindAndTheJournalKeepsWhyWhatWasWrittenAndTheLastThousandRuns) {
+    const TempDir data;
+    OpenedDatabase database = open_data_database(data.path() + "/");
+    const std::unique_ptr<RunJournal> journal = run_journal_in(database);
+    ExtractionJob j = job(1);
+    const auto record = [&](RunOutcome outcome, std::optional<std::int64_t> due = {}) {
+        journal->record(run_record(run, j.title, {RunOrigin::schedule, 1'000, 1'060, outcome, due}));
+    };
     // lost.gif is tried twice, and counted once.
     transfer.serve("http://site/", img("a.gif") + img("gone.gif") + img("error.gif") + img("lost.gif") +
                                        img("lost.gif") + link("p.html") + link("q.html") + link("r.html"));
@@ -239,18 +248,79 @@ TEST_F(ExtractionRunTest, CountsWhatFailedByKind) {
     transfer.serve("http://site/a.gif", image);
     transfer.serve("http://site/gone.gif", image, 410);
     transfer.serve("http://site/error.gif", "<html>");
-    ExtractionJob j = job(1);
-    run.run(j, RunMode::interactive);
+    record(run.run(j, RunMode::interactive));
     const RunCounters& c = run.counters();
     EXPECT_EQ(std::tuple(c.failed_pages.network, c.failed_pages.server, c.failed_pages.disk), std::tuple(1, 1, 0));
     EXPECT_EQ(std::tuple(c.failed_images.network, c.failed_images.server, c.failed_images.disk), std::tuple(1, 2, 0));
     EXPECT_FALSE(c.start_page_failed);
     j.destination = destination.file("a.gif/under a file"); // no folder can be made there
-    run.run(j, RunMode::interactive);
+    record(run.run(j, RunMode::interactive));
     EXPECT_EQ(run.counters().failed_images.disk, 4);
     transfer.serve("http://site/", "", 500);
-    run.run(j, RunMode::interactive);
+    record(run.run(j, RunMode::interactive), 900);
     EXPECT_TRUE(run.counters().start_page_failed);
+    observer.stop = true;
+    record(run.run(j, RunMode::interactive));
+
+    struct Want {
+        RunEnding ending;
+        int pages, copied, failed;
+        std::optional<std::int64_t> due;
+        Names failures; ///< "address reason"
+        Names files;
+    };
+    const std::string disk = " disque : un élément du chemin n'est pas un dossier";
+    const Want newest_first[] = {
+        {RunEnding::stopped, 0, 0, 0, {}, {}, {}},
+        {RunEnding::incomplete, 1, 0, 1, 900, {"http://site/ réponse du serveur : 500"}, {}},
+        {RunEnding::incomplete,
+         4,
+         0,
+         6,
+         {},
+         {"http://site/p.html réponse du serveur : 404", "http://site/q.html réseau : unreachable",
+          "http://site/a.gif" + disk, "http://site/gone.gif" + disk, "http://site/error.gif" + disk,
+          "http://site/lost.gif" + disk},
+         {}},
+        {RunEnding::incomplete,
+         4,
+         1,
+         5,
+         {},
+         {"http://site/p.html réponse du serveur : 404", "http://site/q.html réseau : unreachable",
+          "http://site/gone.gif réponse du serveur : 410", "http://site/error.gif réponse du serveur : 200 sans image",
+          "http://site/lost.gif réseau : unreachable"},
+         {destination.file("a.gif")}},
+    };
+    const std::vector<RunRecord> runs = journal->recent(10, "Galerie");
+    ASSERT_EQ(runs.size(), std::size(newest_first));
+    for (std::size_t at = 0; at < runs.size(); ++at) {
+        SCOPED_TRACE(at);
+        const RunRecord& r = runs[at];
+        const Want& want = newest_first[at];
+        EXPECT_EQ(std::tuple(r.title, r.origin, r.started, r.ended, r.ending, r.due),
+                  std::tuple("Galerie", RunOrigin::schedule, 1'000, 1'060, want.ending, want.due));
+        EXPECT_EQ(std::tuple(r.pages_visited, r.images_copied, r.images_failed),
+                  std::tuple(want.pages, want.copied, want.failed));
+        Names failures;
+        for (const RunFailure& failure : journal->failures_of(r.id))
+            failures.push_back(failure.address + " " + failure.reason);
+        EXPECT_EQ(failures, want.failures);
+        EXPECT_EQ(journal->files_of(r.id), want.files);
+    }
+
+    // Beyond the bound the oldest go, with their details.
+    RunRecord other;
+    other.title = "Autre";
+    other.files = {"/autre"};
+    for (int count = 0; count < RunJournal::kept_runs - 3; ++count)
+        journal->record(other);
+    EXPECT_EQ(journal->recent(2 * RunJournal::kept_runs).size(), static_cast<std::size_t>(RunJournal::kept_runs));
+    EXPECT_EQ(journal->recent(10, " Galerie ").size(), 3u);
+    EXPECT_EQ(std::tuple(journal->failures_of(runs[3].id).size(), journal->files_of(runs[3].id).size(),
+                         journal->failures_of(runs[2].id).size()),
+              std::tuple(0u, 0u, 6u));
+    EXPECT_EQ(journal->take_notice(), "");
 }
 
 // Whatever order the answers come in, a run gives what one fetch after the
