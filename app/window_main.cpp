@@ -17,6 +17,7 @@
 #include "schedule/schedule_file.h"
 #include "store/database.h"
 #include "store/image_memory.h"
+#include "journal/journal.h"
 #include "ui/f_qmr.h"
 #include "ui/app_icon.h"
 #include "ui/desktop_integration.h"
@@ -130,11 +131,12 @@ int run_window(int& argc, char** argv) {
     // Opened under the lock, like planifs.txt: `quillmoor --run` shares it.
     OpenedDatabase database = open_data_database(folder.path);
     const std::unique_ptr<ImageMemory> memory = image_memory_in(database);
+    const std::unique_ptr<RunJournal> journal = run_journal_in(database);
     CurlTransfer transfer;
     SystemClock clock;
     DesktopIntegration tray;
     const QString home = QDir::homePath();
-    f_qmr main_window({folder.path, transfer, *memory, clock, prompter, tray,
+    f_qmr main_window({folder.path, transfer, *memory, *journal, clock, prompter, tray,
                        [home] { return mounted_volumes(home.toStdString()); }, home},
                       std::move(table));
     window = &main_window;

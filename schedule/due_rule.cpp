@@ -79,6 +79,37 @@ CivilMoment civil_moment(const std::tm& now) {
     return {sys_days{date}, now.tm_hour * 60 + now.tm_min};
 }
 
+CivilMoment minutes_later(const CivilMoment& moment, int minutes) {
+    const int minute = moment.minute + minutes;
+    return {moment.day + std::chrono::days{minute / minutes_per_day}, minute % minutes_per_day};
+}
+
+/// The moment that the local clock shows as `civil`, as real_seconds() counts.
+std::time_t local_seconds(const CivilMoment& civil) {
+    const std::chrono::year_month_day date{civil.day};
+    std::tm local{};
+    local.tm_year = static_cast<int>(date.year()) - 1900;
+    local.tm_mon = static_cast<int>(static_cast<unsigned>(date.month())) - 1;
+    local.tm_mday = static_cast<int>(static_cast<unsigned>(date.day()));
+    local.tm_hour = civil.minute / 60;
+    local.tm_min = civil.minute % 60;
+    local.tm_isdst = -1;
+    return std::mktime(&local);
+}
+
+bool ticked(const ScheduleLine& line, sys_days day) {
+    const unsigned weekday = std::chrono::weekday{day}.iso_encoding(); // Monday 1 to Sunday 7
+    return line.field(field::monday + static_cast<int>(weekday) - 1) == "1";
+}
+
+/// The first ticked day from `day` on, at most a week on: a due line has one
+/// no later than today.
+sys_days first_ticked_day(const ScheduleLine& line, sys_days day) {
+    for (int days = 0; days < 7 && !ticked(line, day); ++days)
+        day += std::chrono::days{1};
+    return day;
+}
+
 } // namespace
 
 DueCheck check_due(const ScheduleLine& line, const std::tm& now, std::optional<std::time_t> last_run_at) {
@@ -139,8 +170,7 @@ DueCheck check_due(const ScheduleLine& line, const std::tm& now, std::optional<s
         check.stamp_in_future = true;
     }
 
-    const unsigned weekday = std::chrono::weekday{current.day}.iso_encoding(); // Monday 1 to Sunday 7
-    if (line.field(field::monday + static_cast<int>(weekday) - 1) != "1")
+    if (!ticked(line, current.day))
         return check;
 
     // The timer's ticks come a few seconds early or late: a pass may come at
@@ -151,8 +181,24 @@ DueCheck check_due(const ScheduleLine& line, const std::tm& now, std::optional<s
     const bool due = kind == schedule_kind::several_times_a_day
                          ? since >= (interval_minutes[interval] - 1) * 60
                          : current.day >= last.day + std::chrono::days{day_step + 1} && current.minute >= start_minute;
-    if (due)
-        check.verdict = DueCheck::Verdict::due;
+    if (!due)
+        return check;
+    check.verdict = DueCheck::Verdict::due;
+    // When it became due: its next time, put off to the start of the first
+    // ticked day when that time fell on a day whose box is not ticked.
+    CivilMoment next{last.day + std::chrono::days{day_step + 1}, start_minute};
+    std::optional<std::time_t> exact;
+    if (kind == schedule_kind::several_times_a_day) {
+        const int minutes = interval_minutes[interval];
+        if (last_run_at)
+            exact = *last_run_at + minutes * 60;
+        next = exact ? civil_moment(local_time(*exact)) : minutes_later(last, minutes);
+    }
+    if (const sys_days day = first_ticked_day(line, next.day); day != next.day) {
+        next = {day, kind == schedule_kind::several_times_a_day ? 0 : start_minute};
+        exact.reset();
+    }
+    check.due_at = exact ? *exact : local_seconds(next);
     return check;
 }
 

@@ -21,6 +21,10 @@ struct DueCheck {
     /// For Verdict::malformed, in French: the field and what it holds, to be
     /// told to the user once.
     std::string problem;
+    /// For Verdict::due: the moment the line became due (its next time, or
+    /// the first moment of a ticked day after it), as real_seconds() counts,
+    /// so that a run can tell whether it comes late.
+    std::time_t due_at = 0;
 };
 
 /// Decides whether `line` is due at the local date and time `now`.

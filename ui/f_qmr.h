@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include <QMainWindow>
@@ -22,6 +24,7 @@ class Prompter;
 class QAction;
 class QMenu;
 class QTimer;
+class RunJournal;
 class ScheduleGrid;
 class TrayHost;
 class f_help;
@@ -31,7 +34,8 @@ class f_help;
 struct WindowServices {
     std::string data_folder; ///< where planifs.txt and pref1.txt live, ending in "/"
     InternetTransfer& transfer;
-    ImageMemory& memory;  ///< what the runs remember of the images they write
+    ImageMemory& memory; ///< what the runs remember of the images they write
+    RunJournal& journal;
     Clock& clock;         ///< the date and time of the stamps
     Prompter& prompter;   ///< every message box
     TrayHost& tray;       ///< the notification area, if the desktop has one
@@ -79,14 +83,19 @@ public:
     /// The help window while it is open.
     f_help* help_window() const;
     Scheduler* scheduler() const { return scheduler_; }
+    /// The run in the journal that the last notice was about; 0 when it was
+    /// about no run.
+    std::int64_t last_notified_run() const { return last_notified_run_; }
 
     /// Puts the form back to its defaults, enables "Plannifier" and the grid's
     /// buttons, and puts the focus in the title box.
     void reinit();
 
     /// Runs stored line `numligne` (1 to line_count) with this window as the
-    /// observer. Stamps and saves nothing: that is the caller's part.
-    /// already_running, doing nothing, while another run is in progress.
+    /// observer, and records it in the journal as started by the button, or
+    /// by the schedule in RunMode::scheduled. Stamps and saves nothing: that
+    /// is the caller's part. already_running, doing nothing, while another
+    /// run is in progress.
     RunOutcome traite_ligne_detail(int numligne, RunMode mode);
 
     /// Locks the commands that change the schedule ("Plannifier", "Supprimer",
@@ -141,8 +150,11 @@ private:
     /// Says at start-up what loading found wrong with planifs.txt.
     void tell_load_problems(const Result<LoadReport>& report);
     void warn(const QString& text);
-    /// Tells what the memory of the images has to say, if anything.
+    /// Tells what the memory of the images and the journal have to say, if anything.
     void tell_memory_notice();
+    /// traite_ligne_detail, for a scheduled run late since `due`; the run's
+    /// id in the journal goes to `recorded`.
+    RunOutcome run_and_record(int number, RunMode mode, std::optional<std::int64_t> due, std::int64_t& recorded);
 
     /// Saves the table; shows an "Erreur" message and returns false when it
     /// cannot be written.
@@ -164,12 +176,12 @@ private:
 
     // SchedulerHost: what a pass uses of the window.
     ScheduleTable& scheduled_lines() override { return table_; }
-    RunOutcome run_scheduled(int number, RunCounters& counters) override;
+    ScheduledRun run_scheduled(int number, std::optional<std::time_t> due) override;
     bool question_open() const override;
     bool quitting() const override { return closing_; }
     Result<void> save_scheduled_lines() override;
     void serve_events() override { yield(); }
-    void notify(const QString& text) override;
+    void notify(const QString& text, std::int64_t run_id) override;
 
     /// Present: the program starts hidden in the tray.
     static constexpr const char* start_in_tray_file = "pref1.txt";
@@ -196,6 +208,8 @@ private:
     LoadReport load_report_;
     /// Why planifs.txt could not be read at start-up; "" once it has been.
     std::string unread_error_;
+    /// The run in the journal that the last notice was about, 0 for none.
+    std::int64_t last_notified_run_ = 0;
     bool closing_ = false;
     bool shut_down_ = false;
     bool waiting_for_tray_ = false;

@@ -16,6 +16,8 @@
 #include "schedule/schedule_file.h"
 #include "store/destination.h"
 #include "store/image_memory.h"
+#include "journal/journal.h"
+#include "journal/run_record.h"
 #include "ui/extraction_form.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
@@ -57,7 +59,7 @@ Result<void> f_qmr::save_scheduled_lines() {
     std::string copy;
     Result<void> saved = write_schedule(copy);
     if (!copy.empty())
-        notify(copy_kept_text(copy));
+        notify(copy_kept_text(copy), 0);
     return saved;
 }
 
@@ -156,34 +158,47 @@ void f_qmr::Command4_Click() {
 }
 
 RunOutcome f_qmr::traite_ligne_detail(int numligne, RunMode mode) {
+    std::int64_t recorded = 0;
+    return run_and_record(numligne, mode, std::nullopt, recorded);
+}
+
+RunOutcome f_qmr::run_and_record(int number, RunMode mode, std::optional<std::int64_t> due, std::int64_t& recorded) {
     if (run_.running())
         return RunOutcome::already_running;
-    if (numligne < 1 || numligne > table_.line_count())
+    if (number < 1 || number > table_.line_count())
         return RunOutcome::completed;
     // A message box opened from one of the run's yields holds the run's wait
     // until it is answered; the servers would drop connections left unread
     // meanwhile.
     transfer_timer_->start();
-    ExtractionJob job = job_from_line(table_.line(numligne));
+    ExtractionJob job = job_from_line(table_.line(number));
     job.all_image_formats = m_formats->isChecked();
+    const std::int64_t started = real_seconds(services_.clock.now());
     const RunOutcome outcome = run_.run(job, mode);
     transfer_timer_->stop();
+    // Once, at its end: the journal never slows a run down.
+    const RunOrigin origin = mode == RunMode::scheduled ? RunOrigin::schedule : RunOrigin::button;
+    recorded = services_.journal.record(
+        run_record(run_, job.title, {origin, started, real_seconds(services_.clock.now()), outcome, due}));
     tell_memory_notice();
     return outcome;
 }
 
 void f_qmr::tell_memory_notice() {
     // Written to follow "quillmoor : " on the command line; a sentence of its own here.
-    if (QString notice = QString::fromStdString(services_.memory.take_notice()); !notice.isEmpty()) {
-        notice[0] = notice[0].toUpper();
-        notify(notice);
+    for (const std::string& text : {services_.memory.take_notice(), services_.journal.take_notice()}) {
+        if (QString notice = QString::fromStdString(text); !notice.isEmpty()) {
+            notice[0] = notice[0].toUpper();
+            notify(notice, 0);
+        }
     }
 }
 
-RunOutcome f_qmr::run_scheduled(int number, RunCounters& counters) {
-    const RunOutcome outcome = traite_ligne_detail(number, RunMode::scheduled);
-    counters = run_.counters();
-    return outcome;
+ScheduledRun f_qmr::run_scheduled(int number, std::optional<std::time_t> due) {
+    ScheduledRun run;
+    run.outcome = run_and_record(number, RunMode::scheduled, due, run.journal_id);
+    run.counters = run_.counters();
+    return run;
 }
 
 bool f_qmr::stamp_and_save(int number) {

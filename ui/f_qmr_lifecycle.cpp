@@ -132,7 +132,8 @@ bool f_qmr::question_open() const {
     return services_.prompter.is_open();
 }
 
-void f_qmr::notify(const QString& text) {
+void f_qmr::notify(const QString& text, std::int64_t run_id) {
+    last_notified_run_ = run_id;
     // Without a tray, the window is on the desktop: its status line says it.
     if (services_.tray.is_active())
         services_.tray.show_notification(QStringLiteral("Quillmoor"), text);

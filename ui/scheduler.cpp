@@ -57,6 +57,7 @@ Scheduler::Scheduler(SchedulerHost& host, const Clock& clock, QObject* parent)
 
 void Scheduler::start() {
     tick_count_ = 0;
+    started_at_ = real_seconds(clock_.now());
     Timer1->start();
 }
 
@@ -96,7 +97,7 @@ void Scheduler::traite_ligne() {
         const std::string title = title_of(table.line(number));
         if (check.verdict == DueCheck::Verdict::malformed) {
             if (first_time(title, check.problem))
-                host_.notify(unreadable_line_text(title, check.problem));
+                host_.notify(unreadable_line_text(title, check.problem), 0);
         } else {
             // The clock was set back: the line counts as run now, and is
             // saved so, rather than waiting for the clock to catch up.
@@ -105,7 +106,7 @@ void Scheduler::traite_ligne() {
                 unsaved_ = true;
             }
             if (check.verdict == DueCheck::Verdict::due)
-                stopped = !run_line(number, pass_time);
+                stopped = !run_line(number, pass_time, check.due_at);
         }
         host_.serve_events();
     }
@@ -115,7 +116,7 @@ void Scheduler::traite_ligne() {
     in_pass_ = false;
 }
 
-bool Scheduler::run_line(int number, const std::tm& pass_time) {
+bool Scheduler::run_line(int number, const std::tm& pass_time, std::time_t due_at) {
     ScheduleTable& table = host_.scheduled_lines();
     const std::string title = title_of(table.line(number));
     // Nobody is there to answer a message box: the line waits for the next
@@ -126,13 +127,16 @@ bool Scheduler::run_line(int number, const std::tm& pass_time) {
     if (!destination) {
         if (first_time(title, destination.error()))
             host_.notify(QStringLiteral("« %1 » n'a pas pu démarrer : %2")
-                             .arg(QString::fromStdString(title), QString::fromStdString(destination.error())));
+                             .arg(QString::fromStdString(title), QString::fromStdString(destination.error())),
+                         0);
         return true;
     }
     forget_problems_of(title);
 
-    RunCounters counters;
-    if (host_.run_scheduled(number, counters) != RunOutcome::completed)
+    // Due while the program was not running: the journal says it came late.
+    const bool late = started_at_ && due_at < *started_at_;
+    const ScheduledRun run = host_.run_scheduled(number, late ? std::optional(due_at) : std::nullopt);
+    if (run.outcome != RunOutcome::completed)
         return false;
     // The line is stamped with the pass that found it due, not with the end
     // of its run: an interval line then keeps the passes' cadence however
@@ -140,7 +144,7 @@ bool Scheduler::run_line(int number, const std::tm& pass_time) {
     // the pass past midnight.
     stamp(number, pass_time);
     unsaved_ = true;
-    host_.notify(run_notice(title, counters));
+    host_.notify(run_notice(title, run.counters), run.journal_id);
     save();
     return true;
 }
@@ -191,8 +195,9 @@ bool Scheduler::save() {
     if (!save_failure_told_) {
         save_failure_told_ = true;
         host_.notify(QString::fromStdString(saved.error()) +
-                     QStringLiteral(" Les extractions faites restent notées et seront enregistrées au prochain "
-                                    "enregistrement."));
+                         QStringLiteral(" Les extractions faites restent notées et seront enregistrées au prochain "
+                                        "enregistrement."),
+                     0);
     }
     return false;
 }

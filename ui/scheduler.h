@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <map>
 #include <optional>
@@ -17,14 +18,22 @@ class Clock;
 class QTimer;
 class ScheduleTable;
 
+/// What a scheduled run did.
+struct ScheduledRun {
+    RunOutcome outcome = RunOutcome::completed;
+    RunCounters counters;
+    std::int64_t journal_id = 0; ///< the run in the journal; 0 when it was not recorded
+};
+
 /// What the scheduler needs of the window that owns it: the stored
 /// extractions, a run, the lock on the commands, the file and the user.
 class SchedulerHost {
 public:
     virtual ScheduleTable& scheduled_lines() = 0;
     /// Runs line `number` as the scheduler does, "Récupère " and its title in
-    /// the status line; `counters` gets what the run counted.
-    virtual RunOutcome run_scheduled(int number, RunCounters& counters) = 0;
+    /// the status line, and records it in the journal, late when `due` says
+    /// when it was due.
+    virtual ScheduledRun run_scheduled(int number, std::optional<std::time_t> due) = 0;
     /// An extraction is running (from the grid or from a pass).
     virtual bool run_in_progress() const = 0;
     /// A message box or the close question waits for the user.
@@ -36,8 +45,9 @@ public:
     virtual Result<void> save_scheduled_lines() = 0;
     /// Lets the window serve its pending events.
     virtual void serve_events() = 0;
-    /// A short notice for a user who may only see the tray icon.
-    virtual void notify(const QString& text) = 0;
+    /// A short notice for a user who may only see the tray icon, about the
+    /// run `run_id` of the journal, or 0 for none.
+    virtual void notify(const QString& text, std::int64_t run_id) = 0;
 
 protected:
     ~SchedulerHost() = default;
@@ -63,7 +73,8 @@ public:
 
     Scheduler(SchedulerHost& host, const Clock& clock, QObject* parent = nullptr);
 
-    /// Sets the tick count to 0 and starts the timer.
+    /// Sets the tick count to 0 and starts the timer. A line due before
+    /// then was missed while the program was not running: its run is late.
     void start();
     /// Stops the timer for good: the program is ending.
     void stop();
@@ -91,8 +102,9 @@ public slots:
 
 private:
     /// Runs a due line, stamps it with `pass_time` and saves; false when the
-    /// run was stopped because the program is ending.
-    bool run_line(int number, const std::tm& pass_time);
+    /// run was stopped because the program is ending. `due_at`: when it
+    /// became due.
+    bool run_line(int number, const std::tm& pass_time, std::time_t due_at);
     /// Stamps line `number` with the pass's date and time, and remembers the
     /// pass's moment while the line keeps that stamp.
     void stamp(int number, const std::tm& pass_time);
@@ -108,6 +120,8 @@ private:
     SchedulerHost& host_;
     const Clock& clock_;
     int tick_count_ = 0;
+    /// When start() came, as real_seconds() counts: the lines due before were missed.
+    std::optional<std::time_t> started_at_;
     bool in_pass_ = false;
     bool unsaved_ = false;
     bool save_failure_told_ = false;

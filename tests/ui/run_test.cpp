@@ -42,6 +42,10 @@ TEST_F(Run, ExtraireMaintenantKeepsTheWindowAliveSkipsAPassCountsWritesTheImages
     EXPECT_EQ(form->Label4->text(), QStringLiteral("2 images copiées"));
     EXPECT_EQ(list_directory(images), (std::vector<std::string>{"a.gif", "b.gif"}));
     EXPECT_NE(planifs().find(R"("2007/05/14","08:45")"), std::string::npos) << planifs();
+    const std::vector<RunRecord> runs = journal->recent(2);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(std::tuple(runs[0].origin, runs[0].images_copied), std::tuple(RunOrigin::button, 2));
+    EXPECT_EQ(journal->files_of(runs[0].id), (std::vector<std::string>{images + "/a.gif", images + "/b.gif"}));
     EXPECT_EQ(form->Label4->palette().color(QPalette::Window), window->palette().color(QPalette::Button));
     for (QPushButton* button : {form->Command2, grid->Command3, grid->Command4, grid->Command6})
         EXPECT_TRUE(button->isEnabled());

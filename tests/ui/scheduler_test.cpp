@@ -79,6 +79,8 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnce
     EXPECT_EQ(list_directory(home.file("images")), std::vector<std::string>{"a.gif"});
     EXPECT_FALSE(file_exists(home.file("d")));
     const std::vector<std::string> notices{
+        "Le journal des extractions n'a pas pu être lu ou écrit (erreur d'entrée-sortie du disque) : les extractions "
+        "continuent sans lui.",
         "A : 1 image copiée",
         "« R » n'a pas pu démarrer : Le répertoire de destination « " + home.file("débranché/images") +
             " » ne peut pas être créé (un élément du chemin n'est pas un dossier).",
@@ -90,6 +92,24 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnce
     window->scheduler()->traite_ligne();
     EXPECT_EQ(tray.notices, notices);
     EXPECT_EQ(site.visits().size(), 3u);
+}
+
+TEST_F(Pass, ARunDueWhileTheProgramWasNotRunningIsJournaledLateWithWhenItWasDue) {
+    // Due at 09:00 (hourly) and at 08:30 (daily), before the program started at 10:00; then A at 11:00, on time.
+    open_with({due("A", "1", "a"), due("C", "2", "c")}, true);
+    window->scheduler()->traite_ligne();
+    clock.moment = FixedClock::at("2007/05/14 11:00");
+    window->scheduler()->traite_ligne();
+    const std::vector<RunRecord> runs = journal->recent(5);
+    ASSERT_EQ(runs.size(), 3u);
+    const std::optional<std::time_t> on_time;
+    EXPECT_EQ(
+        std::tuple(runs[0].title, runs[0].due, runs[1].title, runs[1].due, runs[2].title, runs[2].due),
+        std::tuple("A", on_time, "C", FixedClock::at("2007/05/14 08:30"), "A", FixedClock::at("2007/05/14 09:00")));
+    EXPECT_EQ(std::tuple(runs[2].origin, runs[2].started, runs[2].ending),
+              std::tuple(RunOrigin::schedule, FixedClock::at("2007/05/14 10:00"), RunEnding::completed));
+    EXPECT_EQ(journal->files_of(runs[2].id), std::vector<std::string>{home.file("images/a.gif")});
+    EXPECT_EQ(window->last_notified_run(), runs[0].id) << "a click on the notice finds its run";
 }
 
 TEST_F(Pass, ALineRunsAtEachPassItIsDueWhateverItsRunsLastAndAcrossChangesOfTime) {
@@ -192,8 +212,10 @@ TEST_F(Pass, AFailedSaveKeepsTheStampsSaysSoOnceAndIsTriedAgain) {
     }
     EXPECT_EQ(planifs(), before);
     EXPECT_EQ(stamp(1), "2007/05/14 10:00");
-    ASSERT_EQ(tray.notices.size(), 2u);
-    EXPECT_TRUE(tray.notices[1].starts_with("Impossible d'enregistrer les planifications")) << tray.notices[1];
+    // The journal could not be written either: told once, and the run counted.
+    ASSERT_EQ(tray.notices.size(), 3u);
+    EXPECT_TRUE(tray.notices[0].starts_with("Le journal des extractions n'a pas pu")) << tray.notices[0];
+    EXPECT_TRUE(tray.notices[2].starts_with("Impossible d'enregistrer les planifications")) << tray.notices[2];
 
     window->scheduler()->traite_ligne();
     EXPECT_EQ(planifs(), format_schedule(window->table()));

@@ -23,7 +23,9 @@
 #include "net/curl_transfer.h"
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
+#include "store/database.h"
 #include "store/image_memory.h"
+#include "journal/journal.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
 #include "ui/desktop_integration.h"
@@ -202,8 +204,9 @@ protected:
         const Result<LoadReport> report = load_schedule(folder(), table);
         const VolumeSource volumes = [this] { return std::vector<std::string>{"/", home.path()}; };
         const QString home_folder = QString::fromStdString(home.path());
-        window = std::make_unique<f_qmr>(WindowServices{folder(), transfer, memory, clock, prompter, tray.integration,
-                                                        volumes, home_folder, std::chrono::milliseconds(50)},
+        window = std::make_unique<f_qmr>(WindowServices{folder(), transfer, memory, *journal, clock, prompter,
+                                                        tray.integration, volumes, home_folder,
+                                                        std::chrono::milliseconds(50)},
                                          std::move(table));
         form = window->form();
         grid = window->grid();
@@ -267,6 +270,8 @@ protected:
     Site site;
     CurlTransfer transfer;
     NoImageMemory memory;
+    OpenedDatabase database = open_data_database(folder());
+    std::unique_ptr<RunJournal> journal = run_journal_in(database);
     FixedClock clock;
     TestPrompter prompter;
     Tray tray;
