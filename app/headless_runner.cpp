@@ -1,6 +1,7 @@
 #include "app/headless_runner.h"
 
 #include <csignal>
+#include <optional>
 #include <ostream>
 #include <unistd.h>
 
@@ -9,12 +10,15 @@
 #include "store/destination.h"
 #include "store/image_memory.h"
 #include "engine/extraction_run.h"
+#include "journal/journal.h"
+#include "journal/run_record.h"
 #include "schedule/clock.h"
 #include "schedule/job_from_line.h"
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_line.h"
 #include "app/data_folder.h"
 #include "app/instance_lock.h"
+#include "app/journal_listing.h"
 #include "app/run_report.h"
 #include "app/status_printer.h"
 #include "quillmoor_version.h"
@@ -125,13 +129,20 @@ int run_extraction(const CommandLineContext& context, const std::string& title) 
     // Opened under the lock, like planifs.txt: the window shares it.
     OpenedDatabase database = open_data_database(folder->path);
     const std::unique_ptr<ImageMemory> memory = image_memory_in(database);
+    const std::unique_ptr<RunJournal> journal = run_journal_in(database);
     const std::unique_ptr<InternetTransfer> transfer = context.make_transfer();
     StatusPrinter printer(context.out, context.out_is_terminal, context.stop_signal);
     ExtractionRun run(*transfer, printer, *memory);
+    const std::int64_t started = real_seconds(context.now());
     const RunOutcome outcome = run.run(job, RunMode::interactive);
     printer.finish();
-    if (const std::string notice = memory->take_notice(); !notice.empty())
-        context.err << "quillmoor : " << notice << '\n';
+    // Once, at its end: the journal never slows a run down.
+    if (outcome != RunOutcome::already_running)
+        journal->record(
+            run_record(run, job.title, {RunOrigin::terminal, started, real_seconds(context.now()), outcome, {}}));
+    for (const std::string& notice : {memory->take_notice(), journal->take_notice()})
+        if (!notice.empty())
+            context.err << "quillmoor : " << notice << '\n';
 
     if (outcome == RunOutcome::stopped) {
         context.err << "quillmoor : extraction interrompue ; " << schedule_file_name << " n'a pas été modifié.\n";
@@ -160,12 +171,46 @@ int run_extraction(const CommandLineContext& context, const std::string& title) 
     return run_incomplete(run.counters()) ? exit_status::incomplete : exit_status::ok;
 }
 
+/// Prints the journal's last runs, of every title or of `title`, then the
+/// failures of the newest. Reads without the lock: a run that ends meanwhile
+/// is shown whole or not at all.
+int show_journal(const CommandLineContext& context, const std::optional<std::string>& title) {
+    const Result<DataFolder> folder = usable_data_folder(context);
+    if (!folder)
+        return exit_status::failure;
+    const Result<std::unique_ptr<RunJournal>> journal = run_journal_to_read(folder->path);
+    if (!journal) {
+        context.err << "quillmoor : " << journal.error() << '\n';
+        return exit_status::failure;
+    }
+    const std::vector<RunRecord> runs = (*journal)->recent(RunJournal::kept_runs, title);
+    const std::vector<RunFailure> failures =
+        runs.empty() ? std::vector<RunFailure>{} : (*journal)->failures_of(runs[0].id);
+    if (const std::string notice = (*journal)->take_notice(); !notice.empty()) {
+        context.err << "quillmoor : " << notice << '\n';
+        return exit_status::failure;
+    }
+    // A title stored in planifs.txt that has not run yet is no mistake.
+    if (runs.empty() && title) {
+        ScheduleTable table;
+        if (!load(context, folder->path, table))
+            return exit_status::failure;
+        if (table.find_title(*title) == 0) {
+            context.err << "quillmoor : aucune extraction n'a pour titre « " << *title
+                        << " », ni dans le journal ni dans planifs.txt (quillmoor --list les affiche).\n";
+            return exit_status::usage;
+        }
+    }
+    print_journal(context.out, runs, failures, title);
+    return output_status(context);
+}
+
 /// What the arguments ask for.
 struct Command {
-    enum class Kind { usage, run, list, version, help, invalid };
+    enum class Kind { usage, run, list, journal, version, help, invalid };
     Kind kind = Kind::usage;
-    std::string title;   ///< for Kind::run
-    std::string problem; ///< for Kind::invalid, in French
+    std::optional<std::string> title; ///< for Kind::run, and Kind::journal when given
+    std::string problem;              ///< for Kind::invalid, in French
 };
 
 /// Reads the arguments (without the program's name).
@@ -176,19 +221,21 @@ Command parse_command_line(const std::vector<std::string>& args) {
     if (args.empty())
         return command;
     const std::string& option = args[0];
-    const std::size_t expected = option == "--run" ? 2 : 1;
+    const std::size_t expected = option == "--run" || option == "--journal" ? 2 : 1;
     if (option == "--run" && args.size() < 2) {
         command.kind = Command::Kind::invalid;
         command.problem = "--run demande le titre d'une extraction.";
-    } else if (option != "--run" && option != "--list" && option != "--version" && option != "--help") {
+    } else if (option != "--run" && option != "--list" && option != "--journal" && option != "--version" &&
+               option != "--help") {
         command.kind = Command::Kind::invalid;
         command.problem = "option inconnue : " + option;
     } else if (args.size() > expected) {
         command.kind = Command::Kind::invalid;
         command.problem = "argument en trop : " + args[expected];
-    } else if (option == "--run") {
-        command.kind = Command::Kind::run;
-        command.title = args[1];
+    } else if (option == "--run" || option == "--journal") {
+        command.kind = option == "--run" ? Command::Kind::run : Command::Kind::journal;
+        if (args.size() > 1)
+            command.title = args[1];
     } else {
         command.kind = option == "--list"      ? Command::Kind::list
                        : option == "--version" ? Command::Kind::version
@@ -203,6 +250,10 @@ std::string usage_text() {
            "  --run TITRE   lance maintenant l'extraction enregistrée sous ce titre,\n"
            "                puis note la date et l'heure de son passage\n"
            "  --list        affiche les extractions enregistrées, une par ligne\n"
+           "  --journal [TITRE]\n"
+           "                affiche le journal : les dernières extractions faites (toutes,\n"
+           "                ou celles de ce titre), la plus récente d'abord, une par ligne,\n"
+           "                puis les adresses en échec de la plus récente et pourquoi\n"
            "  --version     affiche la version\n"
            "  --help        affiche cette aide\n"
            "\n"
@@ -212,12 +263,14 @@ std::string usage_text() {
            "\n"
            "Après une extraction, une ligne sur la sortie d'erreur compte les pages et les\n"
            "images qui n'ont pas pu être récupérées, et les images laissées telles quelles\n"
-           "parce qu'elles n'avaient pas changé, s'il y en a.\n"
+           "parce qu'elles n'avaient pas changé, s'il y en a. Chaque extraction, de la\n"
+           "fenêtre, de la planification ou de --run, est notée dans le journal, qui garde\n"
+           "les 1000 dernières.\n"
            "\n"
            "État de sortie :\n"
            "  0    réussite\n"
-           "  1    dossier de données ou planifs.txt inutilisable, destination qui n'est\n"
-           "       pas un chemin absolu, ou sortie standard impossible à écrire\n"
+           "  1    dossier de données, planifs.txt ou journal inutilisable, destination\n"
+           "       qui n'est pas un chemin absolu, ou sortie standard impossible à écrire\n"
            "  2    option incorrecte, ou aucune extraction n'a ce titre\n"
            "  3    une autre instance de Quillmoor travaille dans le dossier de données\n"
            "  4    extraction incomplète : la page de départ n'a pas pu être lue, ou une\n"
@@ -241,7 +294,9 @@ int run_command_line(const std::vector<std::string>& args, const CommandLineCont
     case Command::Kind::list:
         return list_extractions(context);
     case Command::Kind::run:
-        return run_extraction(context, command.title);
+        return run_extraction(context, *command.title);
+    case Command::Kind::journal:
+        return show_journal(context, command.title);
     case Command::Kind::invalid:
         break;
     }

@@ -39,7 +39,8 @@ struct CommandLineContext {
 };
 
 /// Carries out the arguments (without the program's name) and returns the
-/// exit status: --run TITLE, --list, --version, --help; none prints the usage.
+/// exit status: --run TITLE, --list, --journal [TITLE], --version, --help;
+/// none prints the usage.
 [[nodiscard]] int run_command_line(const std::vector<std::string>& args, const CommandLineContext& context);
 
 /// Makes SIGINT and SIGTERM only record themselves, for caught_stop_signal();
