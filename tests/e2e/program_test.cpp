@@ -1,4 +1,5 @@
-// The built program as a separate process: options, exit statuses, data folder, runs against a site on 127.0.0.1.
+// The program: its command line in this process, then the built program as a separate process, against sites
+// on 127.0.0.1.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -6,12 +7,19 @@
 #include <filesystem>
 #include <future>
 #include <poll.h>
+#include <sstream>
 #include <sys/file.h>
 #include <thread>
 
+#include "app/data_folder.h"
+#include "app/headless_runner.h"
+#include "app/instance_lock.h"
 #include "app/window_launcher.h"
 #include "program.h"
+#include "schedule/clock.h"
+#include "support/fake_transfer.h"
 #include "support/test_server.h"
+#include "support/time_zone.h"
 
 namespace {
 
@@ -42,76 +50,88 @@ bool catches_sigterm(pid_t pid) {
     return false;
 }
 
-TEST(CommandLine, StatusOutputDataFolderAndScheduleLeftAsItWas) {
+TEST(CommandLine, StatusOutputDataFolderImagesAndSchedule) {
     struct Case {
         const char* name;
         std::vector<std::string> args;
-        const char* xdg; ///< XDG_DATA_HOME in the test's folder, "" to unset it
-        /// 'l': the test holds the lock; 'p' / 'v' / 'q': planifs.txt / verrou / qmrsetin in the way; 'r': xdg/Qmr
-        /// read-only; 'o': standard output on a full disk
+        /// 'l': the test holds the lock; 'p' / 'v' / 'q': planifs.txt / verrou / qmrsetin in the way; 'o': the
+        /// output fails; 'n': the site does not answer; 'd': a file where the destination goes; 't': SIGTERM came
         char obstacle;
-        const char* made; ///< the data folder the program must make, 0700; "" when the test prepares xdg/Qmr
         int status;
         std::string out;
-        const char* err; ///< a part of the error output, or "" for none
-        int stamped = -1;
+        std::string err;         ///< a part of the error output, or "" for none
+        const char* xdg = "xdg"; ///< XDG_DATA_HOME in the test's folder, "" for none; "file" and "qmrsetin" are files
+        const char* made = "";   ///< the data folder that must be made, 0700; "" when the test prepares xdg/Qmr
     };
-    // Nothing listens on port 1: a run that went ahead would still end, and stamp its line.
-    const std::vector<StoredLine> lines = {{"Galerie", "http://127.0.0.1:1/", "0", "/img/a"},
+    const TempDir images;
+    const std::string destination = images.file("été");
+    // The start page shows a.gif and missing.gif and links to p.html; these two are not found.
+    FakeTransfer site;
+    site.serve("http://site/", "<img src=a.gif ><img src=missing.gif ><a href=p.html >");
+    site.serve("http://site/a.gif", "GIF89a");
+    for (const std::string missing : {"http://site/missing.gif", "http://site/p.html"})
+        site.serve(missing, "", 404);
+    const std::vector<StoredLine> lines = {{"Galerie", "http://site/", "1", destination},
                                            {" Tour, du soir ", "https://h/", "3", "/img/b", "1"},
-                                           {"Inconnu", "http://k/", "0", "/img/d", "7"},
-                                           {"Printemps", "http://127.0.0.1:1/", "0", "C:\\Images\\Printemps"}};
-    const std::string planifs = schedule_text(lines);
-    const std::string list = "1\tGalerie\thttp://127.0.0.1:1/\tNon\t/img/a\tA la demande\n"
+                                           {"Printemps", "http://site/", "0", "C:\\Images\\Printemps"}};
+    const std::string list = "1\tGalerie\thttp://site/\tOui\t" + destination + "\tA la demande\n" +
                              "2\t Tour, du soir \thttps://h/\tOui\t/img/b\tPlusieurs fois par jour\n"
-                             "3\tInconnu\thttp://k/\tNon\t/img/d\t\n"
-                             "4\tPrintemps\thttp://127.0.0.1:1/\tNon\tC:\\Images\\Printemps\tA la demande\n";
+                             "3\tPrintemps\thttp://site/\tNon\tC:\\Images\\Printemps\tA la demande\n";
+    const std::string visited = "1 page visitée\n2 pages visitées\n", run = "--run";
     const Case cases[] = {
-        {"--list", {"--list"}, "xdg", ' ', "", 0, list, ""},
-        {"--list does not wait for a run", {"--list"}, "xdg", 'l', "", 0, list, ""},
-        {"--list on a full disk", {"--list"}, "xdg", 'o', "", 1, "", "sortie standard"},
-        {"--version", {"--version"}, "xdg", ' ', "", 0, "Quillmoor v2.0\n", ""},
-        {"unknown option", {"--bogus"}, "xdg", ' ', "", 2, "", "option inconnue : --bogus"},
-        {"unknown title", {"--run", "Galeries"}, "xdg", ' ', "", 2, "", "« Galeries »"},
-        {"start page unreachable", {"--run", "Galerie"}, "xdg", ' ', "", 4, "1 page visitée\n", "lue (réseau).", 0},
-        {"relative destination", {"--run", "Printemps"}, "xdg", ' ', "", 1, "", "n'est pas un chemin absolu."},
-        {"lock held by another process", {"--run", "Galerie"}, "xdg", 'l', "", 3, "", "une autre instance"},
-        {"planifs.txt unreadable", {"--run", "Galerie"}, "xdg", 'p', "", 1, "", "planifs.txt"},
-        {"lock unusable", {"--run", "Galerie"}, "xdg", 'v', "", 1, "", "verrou"},
-        {"read-only data folder", {"--run", "Galerie"}, "xdg", 'r', "", 1, "", "xdg/Qmr n'est pas accessible"},
-        {"made under XDG_DATA_HOME", {"--list"}, "new", ' ', "new/Qmr", 0, "", ""},
-        {"no XDG_DATA_HOME: under HOME", {"--list"}, "", ' ', "home/.local/share/Qmr", 0, "", ""},
-        {"XDG_DATA_HOME unusable: beside the program", {"--list"}, "quillmoor", ' ', "qmrsetin", 0, "", "qmrsetin/ :"},
-        {"no folder can be made", {"--list"}, "quillmoor", 'q', "", 1, "", "Aucun dossier de données"},
+        {"--list", {"--list"}, ' ', 0, list, ""},
+        {"--list does not wait for a run", {"--list"}, 'l', 0, list, ""},
+        {"--list on a full disk", {"--list"}, 'o', 1, "", "sortie standard"},
+        {"--version", {"--version"}, ' ', 0, "Quillmoor v2.0\n", ""},
+        {"unknown option", {"--bogus"}, ' ', 2, "", "option inconnue : --bogus"},
+        {"unknown title", {run, "Galeries"}, ' ', 2, "", "« Galeries »"},
+        {"what failed, told", {run, "Galerie"}, ' ', 0, visited + "1 image copiée\n", "serveur) ; 1 image n'a pas"},
+        {"start page unreachable", {run, "Galerie"}, 'n', 4, "1 page visitée\n", "lue (réseau)."},
+        {"destination unusable", {run, "Galerie"}, 'd', 4, visited, "2 images n'ont pas pu être écrites dans « "},
+        {"stopped", {run, "Galerie"}, 't', 143, "", "interrompue"},
+        {"relative destination", {run, "Printemps"}, ' ', 1, "", "n'est pas un chemin absolu."},
+        {"lock held by another process", {run, "Galerie"}, 'l', 3, "", "une autre instance"},
+        {"planifs.txt unreadable", {run, "Galerie"}, 'p', 1, "", "planifs.txt"},
+        {"lock unusable", {run, "Galerie"}, 'v', 1, "", "verrou"},
+        {"made under XDG_DATA_HOME", {"--list"}, ' ', 0, "", "", "new", "new/Qmr"},
+        {"no XDG_DATA_HOME: under HOME", {"--list"}, ' ', 0, "", "", "", "home/.local/share/Qmr"},
+        {"XDG_DATA_HOME unusable: beside the program", {"--list"}, ' ', 0, "", "qmrsetin/ :", "file", "qmrsetin"},
+        {"no folder can be made", {"--list"}, 'q', 1, "", "Aucun dossier de données", "qmrsetin"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        set_clock_to_five_past_five();
-        // A copy of the program, so that its fallback folder lies in the test's folder.
-        const TempDir root;
+        const TimeZone five_past_five(zone_at_five_past_five().c_str());
+        const TempDir root; // the program's folder too
         const std::string folder = root.file("xdg/Qmr/");
-        fs::copy_file(QUILLMOOR_BINARY, root.file("quillmoor"));
-        if (c.obstacle == 'q')
-            write_file(root.file("qmrsetin"), "x");
+        write_file(root.file(c.obstacle == 'q' ? "qmrsetin" : "file"), "");
         fs::create_directories(folder + (c.obstacle == 'v' ? "verrou" : c.obstacle == 'p' ? "planifs.txt" : ""));
         if (c.obstacle != 'p')
-            write_file(folder + "planifs.txt", planifs);
-        const int lock = open((folder + "verrou").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
-        ASSERT_TRUE(c.obstacle != 'l' || flock(lock, LOCK_EX | LOCK_NB) == 0);
-        if (c.obstacle == 'r')
-            fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
-
-        const auto [status, out, err] =
-            run_program(c.args,
-                        {*c.xdg ? "XDG_DATA_HOME=" + root.file(c.xdg) : "--unset=XDG_DATA_HOME",
-                         "HOME=" + root.file("home"), root.file("quillmoor")},
-                        {.output_full = c.obstacle == 'o'});
-        close(lock);
-        EXPECT_EQ(status, c.status) << err;
-        EXPECT_EQ(out, c.out);
-        EXPECT_TRUE(*c.err ? err.find(c.err) != std::string::npos : err.empty()) << err;
-        EXPECT_EQ(read_file(folder + "planifs.txt"), c.obstacle == 'p' ? "" : schedule_text(lines, c.stamped));
+            write_file(folder + "planifs.txt", schedule_text(lines));
+        if (c.obstacle == 'd')
+            write_file(destination, "");
+        InstanceLock held;
+        ASSERT_TRUE(c.obstacle != 'l' || held.acquire(folder + InstanceLock::file_name));
+        std::ostringstream out, err;
+        if (c.obstacle == 'o')
+            out.setstate(std::ios::badbit);
+        const DataFolderSources sources{*c.xdg ? root.file(c.xdg) : "", root.file("home"), root.path() + "/"};
+        const CommandLineContext context{
+            .out = out,
+            .err = err,
+            .data_folder = [&] { return choose_data_folder(sources); },
+            .make_transfer = [&] { return std::make_unique<FakeTransfer>(c.obstacle == 'n' ? FakeTransfer() : site); },
+            .now = [] { return SystemClock().now(); },
+            .stop_signal = [&] { return c.obstacle == 't' ? SIGTERM : 0; }};
+        EXPECT_EQ(run_command_line(c.args, context), c.status) << err.str();
+        EXPECT_EQ(out.str(), c.out);
+        EXPECT_TRUE(c.err.empty() ? err.str().empty() : err.str().find(c.err) != std::string::npos) << err.str();
+        // A run that went to its end is stamped, failures or not.
+        const bool stamped = c.args[0] == run && (c.status == 0 || c.status == 4);
+        EXPECT_EQ(read_file(folder + "planifs.txt"), c.obstacle == 'p' ? "" : schedule_text(lines, stamped ? 0 : -1));
         EXPECT_TRUE(!*c.made || fs::status(root.file(c.made)).permissions() == fs::perms::owner_all) << c.made;
+        EXPECT_EQ(files_under(images.path()).size(), c.out.ends_with("copiée\n") || c.obstacle == 'd')
+            << "an image, or a destination made for nothing";
+        fs::remove_all(destination);
     }
 }
 
@@ -119,29 +139,22 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
     struct Case {
         const char* name;
         const char* page;
-        /// 'r': read-only destination; 'f': files capped at 2 500 bytes; 'p': output read through a pipe, closed
-        /// after two lines while the third page stalls; 'i': SIGINT once the slow image is on its way
+        /// 'r': a read-only data folder; 'f': files capped at 2 500 bytes, and no XDG_DATA_HOME: the data under
+        /// HOME; 'p': output read through a pipe, closed after two lines while the third page stalls; 'i': SIGINT
+        /// once the slow image is on its way
         char setup;
         int status;
         const char* files; ///< the destination's content
         std::string out;
-        std::string err; ///< without "quillmoor : " and ".\n"; "DEST" stands for the destination
+        std::string err; ///< without "quillmoor : " and ".\n"; "DEST" / "DATA" stand for the destination / data folder
     };
-    // a.gif is tried again for its second reference when the first attempt failed, and counted once. Nothing is
-    // fetched for a destination that cannot be written.
+    // a.gif is tried again for its second reference when the first attempt failed, and counted once.
     const Case cases[] = {
-        {"two levels", "index", ' ', 0, "a.gif b.jpg",
-         "1 page visitée\n2 pages visitées\n1 image copiée\n2 images copiées\n",
-         "1 image n'a pas pu être téléchargée (réponse d'erreur du serveur)"},
-        {"read-only destination", "index", 'r', 4, "", "1 page visitée\n2 pages visitées\n",
-         "3 images n'ont pas pu être écrites dans « DEST » (disque)"},
+        {"read-only data folder", "index", 'r', 1, "", "",
+         "Le dossier de données DATA n'est pas accessible en écriture (accès refusé)"},
         {"full disk", "index", 'f', 4, "a.gif", "1 page visitée\n2 pages visitées\n1 image copiée\n",
          "1 image n'a pas pu être téléchargée (réponse d'erreur du serveur) ; 1 image n'a pas pu être écrite dans "
          "« DEST » (disque)"},
-        {"addresses with spaces", "espaces", ' ', 0, "c.gif mon image.gif",
-         "1 page visitée\n2 pages visitées\n1 image copiée\n2 images copiées\n", ""},
-        {"start page not found", "absent", ' ', 4, "", "1 page visitée\n",
-         "1 page n'a pas pu être lue (réponse d'erreur du serveur)"},
         {"output closed during a stall", "attente", 'p', 0, "a.gif b.jpg c.gif", "1 page visitée\n2 pages visitées\n",
          ""},
         {"SIGINT", "lent", 'i', 130, "", "1 page visitée\n",
@@ -153,16 +166,13 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
         {"/page3.html", "<img src=\"c.gif\">"},
         {"/attente.html", "<a href=page3.html >3</a> <a href=pause.html >4</a> <img src=\"a.gif\">"},
         {"/pause.html", "<img src=\"b.jpg\">"},
-        {"/espaces.html", "<img src=\"../mon image.gif\"> <a href=\"page 3.html\">3</a>"},
-        {"/page 3.html", "<img src=\"c.gif\">"},
-        {"/mon image.gif", "GIF89a" + std::string(2'100, 'm')},
         {"/lent.html", "<img src=\"slow.gif\"> <img src=\"a.gif\">"},
         {"/a.gif", "GIF89a" + std::string(2'000, 'a')},
         {"/b.jpg", "\xFF\xD8\xFF\xE0" + std::string(3'000, 'b')},
         {"/c.gif", "GIF89a" + std::string(2'500, 'c')}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        set_clock_to_five_past_five();
+        const TimeZone five_past_five(zone_at_five_past_five().c_str());
         std::promise<void> arrived, released;
         bool released_in_time = true;
         TestServer site; // last: it stops before what its handler uses goes
@@ -187,15 +197,15 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
         });
         site.start();
         const TempDir home;
-        const std::string schedule = home.file("Qmr/planifs.txt"), destination = home.file("mes images/été");
-        fs::create_directories(home.file("Qmr"));
+        const std::string data = home.file(c.setup == 'f' ? ".local/share/Qmr" : "Qmr");
+        const std::string schedule = data + "/planifs.txt", destination = home.file("mes images/été");
+        fs::create_directories(data);
         const std::vector<StoredLine> lines{
             {"Autre", site.url("/page3.html"), "0", "/nulle/part"},
             {" Galerie ", " " + site.url("/" + std::string(c.page) + ".html"), "1", destination}};
         write_file(schedule, schedule_text(lines));
         if (c.setup == 'r')
-            fs::create_directories(destination),
-                fs::permissions(destination, fs::perms::owner_read | fs::perms::owner_exec);
+            fs::permissions(data, fs::perms::owner_read | fs::perms::owner_exec);
 
         Supervision supervision{.file_size_limit = c.setup == 'f' ? 2'500 : RLIM_INFINITY};
         if (c.setup == 'i') {
@@ -213,12 +223,16 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
             };
         }
         const auto [status, out, err] =
-            run_program({"--run", "Galerie"}, {"XDG_DATA_HOME=" + home.path(), QUILLMOOR_BINARY}, supervision);
+            run_program({"--run", "Galerie"},
+                        {c.setup == 'f' ? "--unset=XDG_DATA_HOME" : "XDG_DATA_HOME=" + home.path(),
+                         "HOME=" + home.path(), QUILLMOOR_BINARY},
+                        supervision);
         EXPECT_EQ(status, c.status) << err;
         EXPECT_EQ(out, c.out);
         std::string expected_err = c.err;
-        if (const auto at = expected_err.find("DEST"); at != std::string::npos)
-            expected_err.replace(at, 4, destination);
+        for (const auto& [name, path] : {std::pair{"DEST", destination}, {"DATA", data}})
+            if (const auto at = expected_err.find(name); at != std::string::npos)
+                expected_err.replace(at, 4, path);
         EXPECT_EQ(err, expected_err.empty() ? "" : "quillmoor : " + expected_err + ".\n");
         EXPECT_TRUE(released_in_time);
         std::string names;
@@ -227,9 +241,9 @@ TEST(SiteRun, ExitStatusOutputImagesAndStamp) {
             EXPECT_EQ(read_file(destination + "/" + name), files.at("/" + name)) << name;
         }
         EXPECT_EQ(names, c.files);
-        EXPECT_EQ(fs::exists(home.file("mes images")), *c.files || c.setup == 'r') << "made for nothing";
+        EXPECT_EQ(fs::exists(home.file("mes images")), *c.files != '\0') << "made for nothing";
         // Only the run's date and time changed, on its own line.
-        EXPECT_EQ(read_file(schedule), schedule_text(lines, c.status == 130 ? -1 : 1));
+        EXPECT_EQ(read_file(schedule), schedule_text(lines, c.status == 0 || c.status == 4 ? 1 : -1));
     }
 }
 
