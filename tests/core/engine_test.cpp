@@ -141,37 +141,25 @@ TEST_F(ExtractionRunTest, DepthDecidesHowManyLevelsAreScannedBreadthFirst) {
     }
 }
 
-TEST_F(ExtractionRunTest, WhatEachModeShows) {
-    // The pointer and the status line, in order; the window is served meanwhile.
-    const auto shown = [this] {
-        EXPECT_THAT(observer.events, Contains("yield"));
-        std::erase(observer.events, "yield");
-        return std::exchange(observer.events, {});
-    };
-    // Scheduled: the title, then nothing; with nothing served, the start page fails.
+// Scheduled, a run shows its title, then nothing; the window is served meanwhile. (The counts that an interactive
+// run shows are the command line's output.)
+TEST_F(ExtractionRunTest, WhatAScheduledRunShows) {
     run.run(job(0), RunMode::scheduled);
-    EXPECT_THAT(shown(), ElementsAre("busy", "Récupère Galerie", "idle", ""));
-    transfer.serve("http://site/", img("a.gif") + img("b.gif") + img("missing.gif") + link("p.html"));
-    transfer.serve("http://site/p.html", "");
-    transfer.serve("http://site/a.gif", image);
-    transfer.serve("http://site/b.gif", image);
-    run.run(job(1), RunMode::interactive);
-    EXPECT_THAT(shown(), ElementsAre("busy", "1 page visitée", "2 pages visitées", "1 image copiée", "2 images copiées",
-                                     "idle"));
+    EXPECT_THAT(observer.events, Contains("yield"));
+    std::erase(observer.events, "yield");
+    EXPECT_THAT(observer.events, ElementsAre("busy", "Récupère Galerie", "idle", ""));
 }
 
-TEST_F(ExtractionRunTest, CredentialsGoAsAPairAndAnUnreachableStartIsOnePageVisited) {
+TEST_F(ExtractionRunTest, CredentialsGoAsAPair) {
     for (const auto& [user, password, sent] : std::vector<std::array<std::string, 3>>{
              {"alice", "secret", "alice:secret"}, {"alice", "", ":"}, {"", "secret", ":"}}) {
         SCOPED_TRACE(sent);
         transfer.credentials.clear();
-        observer.texts.clear();
         ExtractionJob j = job(4);
         j.user_name = user;
         j.password = password;
         EXPECT_EQ(run.run(j, RunMode::interactive), RunOutcome::completed);
         EXPECT_THAT(transfer.credentials, ElementsAre(sent + "@http://site/"));
-        EXPECT_THAT(observer.texts, ElementsAre("1 page visitée"));
     }
 }
 

@@ -37,6 +37,7 @@ public:
         QString title;
         QString text;
         QList<PromptButton> buttons;
+        bool operator==(const Shown&) const = default;
     };
 
     /// The texts shown so far, in order; forgets them.
