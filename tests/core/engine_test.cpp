@@ -187,12 +187,9 @@ TEST_F(ExtractionRunTest, CountsWhatFailedByKind) {
     EXPECT_TRUE(run.counters().start_page_failed);
 }
 
-// Whatever order the answers come in, a run gives what one fetch after the
-// other gives: the same files under the same names, the same requests, the
-// same texts. The
-// reference is copie_image called entry by entry, with the repeat rule: an
-// entry is skipped after an equal one was written, and tried again after one
-// that failed.
+// Whatever order the answers come in, a run gives what one fetch after the other gives: the same files under the
+// same names, the same requests, the same texts. The reference is copie_image called entry by entry, with the repeat
+// rule: an entry is skipped after an equal one was written, and tried again after one that failed.
 TEST_F(ExtractionRunTest, AnswersInAnyOrderGiveWhatOneFetchAfterTheOtherGives) {
     // b/3.gif fails first, and its repeat is fetched while six others are.
     std::string start = link("p.html") + link("q.html") + img("b/3.gif") + img("b/3.gif");
