@@ -163,30 +163,6 @@ TEST_F(ExtractionRunTest, CredentialsGoAsAPair) {
     }
 }
 
-TEST_F(ExtractionRunTest, CountsWhatFailedByKind) {
-    // lost.gif is tried twice, and counted once.
-    transfer.serve("http://site/", img("a.gif") + img("gone.gif") + img("error.gif") + img("lost.gif") +
-                                       img("lost.gif") + link("p.html") + link("q.html") + link("r.html"));
-    transfer.serve("http://site/p.html", "", 404);
-    transfer.fail("http://site/q.html");
-    transfer.serve("http://site/r.html", "");
-    transfer.serve("http://site/a.gif", image);
-    transfer.serve("http://site/gone.gif", image, 410);
-    transfer.serve("http://site/error.gif", "<html>");
-    ExtractionJob j = job(1);
-    run.run(j, RunMode::interactive);
-    const RunCounters& c = run.counters();
-    EXPECT_EQ(std::tuple(c.failed_pages.network, c.failed_pages.server, c.failed_pages.disk), std::tuple(1, 1, 0));
-    EXPECT_EQ(std::tuple(c.failed_images.network, c.failed_images.server, c.failed_images.disk), std::tuple(1, 2, 0));
-    EXPECT_FALSE(c.start_page_failed);
-    j.destination = destination.file("a.gif/under a file"); // no folder can be made there
-    run.run(j, RunMode::interactive);
-    EXPECT_EQ(run.counters().failed_images.disk, 4);
-    transfer.serve("http://site/", "", 500);
-    run.run(j, RunMode::interactive);
-    EXPECT_TRUE(run.counters().start_page_failed);
-}
-
 // Whatever order the answers come in, a run gives what one fetch after the other gives: the same files under the
 // same names, the same requests, the same texts. The reference is copie_image called entry by entry, with the repeat
 // rule: an entry is skipped after an equal one was written, and tried again after one that failed.

@@ -55,7 +55,8 @@ TEST(CommandLine, StatusOutputDataFolderImagesAndSchedule) {
         const char* name;
         std::vector<std::string> args;
         /// 'l': the test holds the lock; 'p' / 'v' / 'q': planifs.txt / verrou / qmrsetin in the way; 'o': the
-        /// output fails; 'n': the site does not answer; 'd': a file where the destination goes; 't': SIGTERM came
+        /// output fails; 'n' / 'f': the start page unreachable / not found; 'd': a file where the destination goes;
+        /// 't': SIGTERM came
         char obstacle;
         int status;
         std::string out;
@@ -65,19 +66,23 @@ TEST(CommandLine, StatusOutputDataFolderImagesAndSchedule) {
     };
     const TempDir images;
     const std::string destination = images.file("été");
-    // The start page shows a.gif and missing.gif and links to p.html; these two are not found.
-    FakeTransfer site;
-    site.serve("http://site/", "<img src=a.gif ><img src=missing.gif ><a href=p.html >");
+    // Images and pages that fail in every way: missing.gif and p.html are not found, error.gif is an error page, and
+    // what is not served is unreachable (lost.gif, listed twice and counted once, q.html). Or a start page not found.
+    FakeTransfer site, start_not_found, unreachable;
+    site.serve("http://site/", "<img src=a.gif ><img src=missing.gif ><img src=error.gif ><img src=lost.gif >"
+                               "<img src=lost.gif ><a href=p.html ><a href=q.html >");
     site.serve("http://site/a.gif", "GIF89a");
+    site.serve("http://site/error.gif", "<html>");
     for (const std::string missing : {"http://site/missing.gif", "http://site/p.html"})
         site.serve(missing, "", 404);
+    start_not_found.serve("http://site/", "", 404);
     const std::vector<StoredLine> lines = {{"Galerie", "http://site/", "1", destination},
                                            {" Tour, du soir ", "https://h/", "3", "/img/b", "1"},
                                            {"Printemps", "http://site/", "0", "C:\\Images\\Printemps"}};
     const std::string list = "1\tGalerie\thttp://site/\tOui\t" + destination + "\tA la demande\n" +
                              "2\t Tour, du soir \thttps://h/\tOui\t/img/b\tPlusieurs fois par jour\n"
                              "3\tPrintemps\thttp://site/\tNon\tC:\\Images\\Printemps\tA la demande\n";
-    const std::string visited = "1 page visitée\n2 pages visitées\n", run = "--run";
+    const std::string visited = "1 page visitée\n2 pages visitées\n3 pages visitées\n", run = "--run";
     const Case cases[] = {
         {"--list", {"--list"}, ' ', 0, list, ""},
         {"--list does not wait for a run", {"--list"}, 'l', 0, list, ""},
@@ -85,9 +90,17 @@ TEST(CommandLine, StatusOutputDataFolderImagesAndSchedule) {
         {"--version", {"--version"}, ' ', 0, "Quillmoor v2.0\n", ""},
         {"unknown option", {"--bogus"}, ' ', 2, "", "option inconnue : --bogus"},
         {"unknown title", {run, "Galeries"}, ' ', 2, "", "« Galeries »"},
-        {"what failed, told", {run, "Galerie"}, ' ', 0, visited + "1 image copiée\n", "serveur) ; 1 image n'a pas"},
+        {"what failed, told",
+         {run, "Galerie"},
+         ' ',
+         0,
+         visited + "1 image copiée\n",
+         "quillmoor : 1 page n'a pas pu être lue (réseau) ; 1 page n'a pas pu être lue (réponse d'erreur du serveur) ; "
+         "1 image n'a pas pu être téléchargée (réseau) ; 2 images n'ont pas pu être téléchargées (réponse d'erreur du "
+         "serveur).\n"},
         {"start page unreachable", {run, "Galerie"}, 'n', 4, "1 page visitée\n", "lue (réseau)."},
-        {"destination unusable", {run, "Galerie"}, 'd', 4, visited, "2 images n'ont pas pu être écrites dans « "},
+        {"start page not found", {run, "Galerie"}, 'f', 4, "1 page visitée\n", "lue (réponse d'erreur du serveur)."},
+        {"destination unusable", {run, "Galerie"}, 'd', 4, visited, "4 images n'ont pas pu être écrites dans « "},
         {"stopped", {run, "Galerie"}, 't', 143, "", "interrompue"},
         {"relative destination", {run, "Printemps"}, ' ', 1, "", "n'est pas un chemin absolu."},
         {"lock held by another process", {run, "Galerie"}, 'l', 3, "", "une autre instance"},
@@ -115,13 +128,13 @@ TEST(CommandLine, StatusOutputDataFolderImagesAndSchedule) {
         if (c.obstacle == 'o')
             out.setstate(std::ios::badbit);
         const DataFolderSources sources{*c.xdg ? root.file(c.xdg) : "", root.file("home"), root.path() + "/"};
-        const CommandLineContext context{
-            .out = out,
-            .err = err,
-            .data_folder = [&] { return choose_data_folder(sources); },
-            .make_transfer = [&] { return std::make_unique<FakeTransfer>(c.obstacle == 'n' ? FakeTransfer() : site); },
-            .now = [] { return SystemClock().now(); },
-            .stop_signal = [&] { return c.obstacle == 't' ? SIGTERM : 0; }};
+        const FakeTransfer& answers = c.obstacle == 'n' ? unreachable : c.obstacle == 'f' ? start_not_found : site;
+        const CommandLineContext context{.out = out,
+                                         .err = err,
+                                         .data_folder = [&] { return choose_data_folder(sources); },
+                                         .make_transfer = [&] { return std::make_unique<FakeTransfer>(answers); },
+                                         .now = [] { return SystemClock().now(); },
+                                         .stop_signal = [&] { return c.obstacle == 't' ? SIGTERM : 0; }};
         EXPECT_EQ(run_command_line(c.args, context), c.status) << err.str();
         EXPECT_EQ(out.str(), c.out);
         EXPECT_TRUE(c.err.empty() ? err.str().empty() : err.str().find(c.err) != std::string::npos) << err.str();
