@@ -231,8 +231,6 @@ TEST(Window, OfTwoStartedAtOnceOneSaysSoTheOtherWaitsForTheLockAndRunWillNotWrit
     const TempDir root;
     const std::string folder = root.file("xdg/Qmr/");
     fs::create_directories(folder);
-    fs::create_directories(root.file("run"));
-    fs::permissions(root.file("run"), fs::perms::owner_all);
     // Damaged: a message waits at start-up, and the stop must not wait for its answer.
     const std::string planifs =
         schedule_text({{"Galerie", "http://127.0.0.1:1/", "0", root.file("images")}}) + "\"court\"\r\n";
@@ -241,7 +239,7 @@ TEST(Window, OfTwoStartedAtOnceOneSaysSoTheOtherWaitsForTheLockAndRunWillNotWrit
     const int lock = open((folder + "verrou").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
     const std::vector<std::string> command{"QT_QPA_PLATFORM=offscreen", "XDG_DATA_HOME=" + root.file("xdg"),
-                                           "XDG_RUNTIME_DIR=" + root.file("run"), QUILLMOOR_BINARY};
+                                           "XDG_RUNTIME_DIR=" + root.path(), QUILLMOOR_BINARY};
     std::atomic<int> ended{0};
     bool waited = false, took_lock = false, stopped = false;
     std::tuple<int, std::string, std::string> run;
@@ -293,8 +291,6 @@ TEST(Window, InstalledKeepsItsDataBesideQuillmoorAndEndsOnSigtermBeforeItsWindow
         run_program({"--install", QUILLMOOR_BUILD_DIR, "--prefix", prefix}, {QUILLMOOR_CMAKE});
     ASSERT_EQ(installed, 0) << install_err;
     fs::create_directories(root.file("xdg/Qmr"));
-    fs::create_directories(root.file("run"));
-    fs::permissions(root.file("run"), fs::perms::owner_all);
     write_file(root.file("file"), "");
     const int lock = open(root.file("xdg/Qmr/verrou").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
@@ -310,7 +306,7 @@ TEST(Window, InstalledKeepsItsDataBesideQuillmoorAndEndsOnSigtermBeforeItsWindow
         }};
         const auto [status, out, err] = run_program({},
                                                     {"QT_QPA_PLATFORM=offscreen", "XDG_DATA_HOME=" + data,
-                                                     "XDG_RUNTIME_DIR=" + root.file("run"), prefix + "/bin/quillmoor"},
+                                                     "XDG_RUNTIME_DIR=" + root.path(), prefix + "/bin/quillmoor"},
                                                     supervision);
         EXPECT_EQ(status, 0) << err;
     }
