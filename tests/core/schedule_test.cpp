@@ -167,14 +167,11 @@ TEST(ScheduleLine, RowText) {
     }
 }
 
-TEST(JobFromLine, LeadingNumber) {
+TEST(JobFromLine, LeadingNumberAndPatternPairs) {
     const std::pair<const char*, int> numbers[] = {{" 3", 3}, {"2.5", 3}, {"2.4", 2}, {"abc", 0}, {"", 0}, {"4x", 4}};
     for (const auto& [text, value] : numbers)
         EXPECT_EQ(leading_number(text), value) << text;
-}
-
-// Every field its own text: the pattern pairs come from their own fields.
-TEST(JobFromLine, PatternPairs) {
+    // Every field its own text: the pattern pairs come from their own fields.
     ScheduleLine line;
     for (int f = 1; f <= field::count; ++f)
         line.set_field(f, 'f' + std::to_string(f));
