@@ -18,6 +18,7 @@
 #include "net/text.h"
 #include "store/database.h"
 #include "store/image_memory.h"
+#include "journal/journal.h"
 #include "support/fake_transfer.h"
 #include "support/file_size_limit.h"
 #include "support/temp_dir.h"
@@ -373,6 +374,7 @@ TEST_F(UnchangedImageTest, TheMemoryIsACacheWhoseTroublesStopNoCopy) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.trouble);
         reset_all("el", c.trouble == 'd' ? "damaged " : "");
+        const std::unique_ptr<RunJournal> journal = run_journal_in(opened_);
         site_.put("/x/a.gif", "GIF89a x", 1);
         std::optional<FileSizeLimit> full;
         if (c.trouble == 'f')
@@ -383,9 +385,39 @@ TEST_F(UnchangedImageTest, TheMemoryIsACacheWhoseTroublesStopNoCopy) {
         const std::string notice = remembered_->take_notice();
         EXPECT_TRUE(c.notice.empty() ? notice.empty() : notice.find(c.notice) != std::string::npos) << notice;
         EXPECT_EQ(remembered_->take_notice(), "") << "told once";
+        // The journal shares its database and its fate, and what opening it found is told by the memory alone.
+        EXPECT_EQ(journal->record(RunRecord{}) != 0, c.remembers);
+        EXPECT_EQ(journal->take_notice().find("le journal des extractions n'a pas pu être lu ou écrit (erreur"),
+                  c.trouble == 'f' ? 0 : std::string::npos);
+        EXPECT_EQ(journal->take_notice(), "") << "told once";
         EXPECT_EQ(fs::status(data_.file("quillmoor.db")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_EQ(read_file(data_.file("quillmoor.db.bak")), c.trouble == 'd' ? "damaged quillmoor.db" : "");
     }
+}
+
+// The journal keeps the last runs, the oldest pruned with their failures and
+// files; a reader without the lock sees what the writer committed.
+TEST(RunJournalTest, KeepsTheLastRunsWithTheirDetails) {
+    const TempDir data;
+    OpenedDatabase opened = open_data_database(data.path() + "/");
+    const std::unique_ptr<RunJournal> journal = run_journal_in(opened);
+    RunRecord run;
+    run.failures = {{"http://site/a.gif", "réponse du serveur : 404"}};
+    run.files = {"/images/b.gif"};
+    std::vector<std::int64_t> ids;
+    for (int count = 0; count <= RunJournal::kept_runs; ++count) {
+        run.title = count % 2 == 0 ? "Paire" : "Impaire";
+        ids.push_back(journal->record(run));
+    }
+    const std::vector<RunRecord> kept = journal->recent(2 * RunJournal::kept_runs);
+    ASSERT_EQ(kept.size(), static_cast<std::size_t>(RunJournal::kept_runs));
+    EXPECT_EQ(std::pair(kept.front().id, kept.back().id), std::pair(ids.back(), ids[1]));
+    EXPECT_EQ(journal->recent(2 * RunJournal::kept_runs, " Paire ").size(), 500u);
+    EXPECT_EQ(journal->failures_of(ids[0]).size() + journal->files_of(ids[0]).size(), 0u);
+    EXPECT_EQ(journal->failures_of(ids[1]).size() + journal->files_of(ids[1]).size(), 2u);
+    const Result<std::unique_ptr<RunJournal>> reader = run_journal_to_read(data.path() + "/");
+    ASSERT_TRUE(reader.ok());
+    EXPECT_EQ((*reader)->recent(1)[0].id, ids.back());
 }
 
 // Two addresses of one file name: one's validators never go for the other; a second run under policy 3 adds nothing.

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <future>
 #include <poll.h>
+#include <regex>
 #include <sstream>
 #include <sys/file.h>
 #include <thread>
@@ -60,9 +61,10 @@ TEST(CommandLine, StatusOutputDataFolderImagesAndSchedule) {
         char obstacle;
         int status;
         std::string out;
-        std::string err;         ///< a part of the error output, or "" for none
-        const char* xdg = "xdg"; ///< XDG_DATA_HOME in the test's folder, "" for none; "file" and "qmrsetin" are files
-        const char* made = "";   ///< the data folder that must be made, 0700; "" when the test prepares xdg/Qmr
+        std::string err;          ///< a part of the error output, or "" for none
+        const char* xdg = "xdg";  ///< XDG_DATA_HOME in the test's folder, "" for none; "file" and "qmrsetin" are files
+        const char* made = "";    ///< the data folder that must be made, 0700; "" when the test prepares xdg/Qmr
+        std::string journal = ""; ///< a part of what --journal prints then, "D" for each date and time
     };
     const TempDir images;
     const std::string destination = images.file("été");
@@ -83,6 +85,8 @@ TEST(CommandLine, StatusOutputDataFolderImagesAndSchedule) {
                              "2\t Tour, du soir \thttps://h/\tOui\t/img/b\tPlusieurs fois par jour\n"
                              "3\tPrintemps\thttp://site/\tNon\tC:\\Images\\Printemps\tA la demande\n";
     const std::string visited = "1 page visitée\n2 pages visitées\n3 pages visitées\n", run = "--run";
+    const std::string journaled = "D\tGalerie\tterminal\t",
+                      failures = "\n\nÉchecs de la dernière extraction (« Galerie », D) :\n";
     const Case cases[] = {
         {"--list", {"--list"}, ' ', 0, list, ""},
         {"--list does not wait for a run", {"--list"}, 'l', 0, list, ""},
@@ -97,11 +101,40 @@ TEST(CommandLine, StatusOutputDataFolderImagesAndSchedule) {
          visited + "1 image copiée\n",
          "quillmoor : 1 page n'a pas pu être lue (réseau) ; 1 page n'a pas pu être lue (réponse d'erreur du serveur) ; "
          "1 image n'a pas pu être téléchargée (réseau) ; 2 images n'ont pas pu être téléchargées (réponse d'erreur du "
-         "serveur).\n"},
+         "serveur).\n",
+         "xdg",
+         "",
+         journaled + "incomplète\t\t3 pages visitées, 1 image copiée, 0 inchangée, 5 en échec" + failures +
+             "http://site/p.html\tréponse du serveur : 404\nhttp://site/q.html\tréseau : unreachable\n"
+             "http://site/missing.gif\tréponse du serveur : 404\nhttp://site/error.gif\tréponse du serveur : 200 sans "
+             "image\nhttp://site/lost.gif\tréseau : unreachable\n"},
         {"start page unreachable", {run, "Galerie"}, 'n', 4, "1 page visitée\n", "lue (réseau)."},
-        {"start page not found", {run, "Galerie"}, 'f', 4, "1 page visitée\n", "lue (réponse d'erreur du serveur)."},
-        {"destination unusable", {run, "Galerie"}, 'd', 4, visited, "4 images n'ont pas pu être écrites dans « "},
-        {"stopped", {run, "Galerie"}, 't', 143, "", "interrompue"},
+        {"start page not found",
+         {run, "Galerie"},
+         'f',
+         4,
+         "1 page visitée\n",
+         "lue (réponse d'erreur du serveur).",
+         "xdg",
+         "",
+         failures + "http://site/\tréponse du serveur : 404\n"},
+        {"destination unusable",
+         {run, "Galerie"},
+         'd',
+         4,
+         visited,
+         "4 images n'ont pas pu être écrites dans « ",
+         "xdg",
+         "",
+         "\nhttp://site/a.gif\tdisque : "},
+        {"stopped", {run, "Galerie"}, 't', 143, "", "interrompue", "xdg", "", journaled + "interrompue\t"},
+        {"--journal of an unknown title", {"--journal", "Galeries"}, ' ', 2, "", "« Galeries »"},
+        {"--journal of a title not run yet",
+         {"--journal", " Printemps"},
+         ' ',
+         0,
+         "Aucune extraction de « Printemps » n'est notée dans le journal.\n",
+         ""},
         {"relative destination", {run, "Printemps"}, ' ', 1, "", "n'est pas un chemin absolu."},
         {"lock held by another process", {run, "Galerie"}, 'l', 3, "", "une autre instance"},
         {"planifs.txt unreadable", {run, "Galerie"}, 'p', 1, "", "planifs.txt"},
@@ -124,18 +157,26 @@ TEST(CommandLine, StatusOutputDataFolderImagesAndSchedule) {
             write_file(destination, "");
         InstanceLock held;
         ASSERT_TRUE(c.obstacle != 'l' || held.acquire(folder + InstanceLock::file_name));
-        std::ostringstream out, err;
+        std::ostringstream out, err, journal;
         if (c.obstacle == 'o')
             out.setstate(std::ios::badbit);
         const DataFolderSources sources{*c.xdg ? root.file(c.xdg) : "", root.file("home"), root.path() + "/"};
         const FakeTransfer& answers = c.obstacle == 'n' ? unreachable : c.obstacle == 'f' ? start_not_found : site;
-        const CommandLineContext context{.out = out,
-                                         .err = err,
-                                         .data_folder = [&] { return choose_data_folder(sources); },
-                                         .make_transfer = [&] { return std::make_unique<FakeTransfer>(answers); },
-                                         .now = [] { return SystemClock().now(); },
-                                         .stop_signal = [&] { return c.obstacle == 't' ? SIGTERM : 0; }};
-        EXPECT_EQ(run_command_line(c.args, context), c.status) << err.str();
+        const auto printing_to = [&](std::ostream& output) {
+            return CommandLineContext{.out = output,
+                                      .err = err,
+                                      .data_folder = [&] { return choose_data_folder(sources); },
+                                      .make_transfer = [&] { return std::make_unique<FakeTransfer>(answers); },
+                                      .now = [] { return SystemClock().now(); },
+                                      .stop_signal = [&] { return c.obstacle == 't' ? SIGTERM : 0; }};
+        };
+        EXPECT_EQ(run_command_line(c.args, printing_to(out)), c.status) << err.str();
+        if (!c.journal.empty()) {
+            EXPECT_EQ(run_command_line({"--journal"}, printing_to(journal)), 0);
+            const std::string listed =
+                std::regex_replace(journal.str(), std::regex(R"(\d{4}/\d\d/\d\d \d\d:\d\d)"), "D");
+            EXPECT_NE(listed.find(c.journal), std::string::npos) << listed;
+        }
         EXPECT_EQ(out.str(), c.out);
         EXPECT_TRUE(c.err.empty() ? err.str().empty() : err.str().find(c.err) != std::string::npos) << err.str();
         // A run that went to its end is stamped, failures or not.
