@@ -23,6 +23,7 @@
 #include "ui/prompter.h"
 #include "ui/single_instance.h"
 #include "ui/wait_box.h"
+#include "quillmoor_version.h"
 
 namespace {
 
@@ -72,6 +73,8 @@ int run_window(int& argc, char** argv) {
     // decides when it ends.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(app_icon());
+    // Its menu entry: the desktop then matches the windows and notices with it.
+    QGuiApplication::setDesktopFileName(QString::fromUtf8(desktop_id));
     MessageBoxPrompter prompter;
 
     // Asked to stop before the window exists: the box open then (a warning,
