@@ -137,9 +137,11 @@ int run_window(int& argc, char** argv) {
     SystemClock clock;
     DesktopIntegration tray;
     const QString home = QDir::homePath();
-    f_qmr main_window({folder.path, transfer, *memory, clock, prompter, tray,
-                       [home] { return mounted_volumes(home.toStdString()); }, home},
-                      std::move(table));
+    const VolumeSource volumes = [home] { return mounted_volumes(home.toStdString()); };
+    WindowServices services{folder.path, transfer, *memory, clock, prompter, tray, volumes, home};
+    if (sources.program_folder.starts_with('/'))
+        services.launcher = sources.program_folder + launcher_program_name;
+    f_qmr main_window(std::move(services), std::move(table));
     window = &main_window;
     QObject::connect(&instance, &SingleInstance::activation_requested, &main_window, &f_qmr::bring_to_front);
     // exit(), not quit(): it also ends a message box still open at start-up,

@@ -202,8 +202,11 @@ protected:
         const Result<LoadReport> report = load_schedule(folder(), table);
         const VolumeSource volumes = [this] { return std::vector<std::string>{"/", home.path()}; };
         const QString home_folder = QString::fromStdString(home.path());
-        window = std::make_unique<f_qmr>(WindowServices{folder(), transfer, memory, clock, prompter, tray.integration,
-                                                        volumes, home_folder, std::chrono::milliseconds(50)},
+        // The session's entry goes to the test's own folder, never the user's.
+        ::setenv("XDG_CONFIG_HOME", home.file("config").c_str(), 1);
+        window = std::make_unique<f_qmr>(WindowServices{folder(), transfer, memory, clock, prompter,
+                                                        tray.integration, volumes, home_folder,
+                                                        std::chrono::milliseconds(50), launcher},
                                          std::move(table));
         form = window->form();
         grid = window->grid();
@@ -267,6 +270,8 @@ protected:
     Site site;
     CurlTransfer transfer;
     NoImageMemory memory;
+    /// Where the program is, as the session's entry names it.
+    std::string launcher = "/opt/Quillmoor à l'essai/bin/quillmoor";
     FixedClock clock;
     TestPrompter prompter;
     Tray tray;
