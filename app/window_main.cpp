@@ -12,6 +12,7 @@
 #include "app/instance_lock.h"
 #include "app/stop_signal_watch.h"
 #include "app/window_launcher.h"
+#include "journal/journal.h"
 #include "net/curl_transfer.h"
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
@@ -26,6 +27,16 @@
 #include "quillmoor_version.h"
 
 namespace {
+
+/// Keeps no run: the journal window shows none.
+class NoRunJournal final : public RunJournal {
+public:
+    std::int64_t record(const RunRecord&) override { return 0; }
+    std::vector<RunRecord> recent(int, const std::optional<std::string>&) override { return {}; }
+    std::vector<RunFailure> failures_of(std::int64_t) override { return {}; }
+    std::vector<std::string> files_of(std::int64_t) override { return {}; }
+    std::string take_notice() override { return {}; }
+};
 
 /// Takes the data folder's lock, waiting with a message while another process
 /// holds it: a `quillmoor --run` started by cron rewrites planifs.txt when it
@@ -133,12 +144,13 @@ int run_window(int& argc, char** argv) {
     // Opened under the lock, like planifs.txt: `quillmoor --run` shares it.
     OpenedDatabase database = open_data_database(folder.path);
     const std::unique_ptr<ImageMemory> memory = image_memory_in(database);
+    NoRunJournal journal;
     CurlTransfer transfer;
     SystemClock clock;
     DesktopIntegration tray;
     const QString home = QDir::homePath();
     const VolumeSource volumes = [home] { return mounted_volumes(home.toStdString()); };
-    WindowServices services{folder.path, transfer, *memory, clock, prompter, tray, volumes, home};
+    WindowServices services{folder.path, transfer, *memory, journal, clock, prompter, tray, volumes, home};
     if (sources.program_folder.starts_with('/'))
         services.launcher = sources.program_folder + launcher_program_name;
     f_qmr main_window(std::move(services), std::move(table));

@@ -44,6 +44,7 @@
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
 #include "store/image_memory.h"
+#include "support/memory_journal.h"
 #include "ui/f_qmr.h"
 #include "ui/desktop_integration.h"
 #include "ui/prompter.h"
@@ -130,11 +131,12 @@ public:
 
 struct Window {
     Window(const std::string& folder, ScheduleTable table)
-        : window({folder, transfer, memory, clock, prompter, tray, [] { return std::vector<std::string>{"/"}; },
-                  QStringLiteral("/tmp")},
+        : window({folder, transfer, memory, journal, clock, prompter, tray,
+                  [] { return std::vector<std::string>{"/"}; }, QStringLiteral("/tmp")},
                  std::move(table)) {}
     CurlTransfer transfer;
     NoImageMemory memory;
+    MemoryJournal journal;
     BenchClock clock;
     SilentPrompter prompter;
     DesktopIntegration tray{nullptr, [] { return false; }}; // offscreen: no notification area

@@ -21,6 +21,7 @@
 #include "ui/accessible_lists.h"
 #include "ui/extraction_form.h"
 #include "ui/f_help.h"
+#include "ui/journal_window.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
 
@@ -69,6 +70,10 @@ f_help* f_qmr::help_window() const {
     return help_;
 }
 
+JournalWindow* f_qmr::journal_window() const {
+    return journal_;
+}
+
 void f_qmr::build_menus() {
     auto action = [this](QMenu* menu, const QString& caption, const char* name) {
         QAction* item = menu->addAction(caption);
@@ -82,6 +87,7 @@ void f_qmr::build_menus() {
     QMenu* m_fenetre = menuBar()->addMenu(QStringLiteral("Fe&nêtre"));
     m_fenetre->setObjectName(QStringLiteral("m_fenetre"));
     m_reinit = action(m_fenetre, QStringLiteral("Réinitialiser"), "m_reinit");
+    m_journal = action(m_fenetre, QStringLiteral("Journal"), "m_journal");
     QMenu* m_options = menuBar()->addMenu(QStringLiteral("&Options"));
     m_options->setObjectName(QStringLiteral("m_options"));
     m_tb = action(m_options, QStringLiteral("&Démarrer dans la barre de tâche"), "m_tb");
@@ -106,6 +112,7 @@ void f_qmr::build_menus() {
     connect(m_tache, &QAction::triggered, this, &f_qmr::hide_window);
     connect(m_quitter, &QAction::triggered, this, &QWidget::close);
     connect(m_reinit, &QAction::triggered, this, &f_qmr::reinit);
+    connect(m_journal, &QAction::triggered, this, &f_qmr::m_journal_Click);
     connect(m_tb, &QAction::triggered, this, &f_qmr::m_tb_Click);
     connect(m_formats, &QAction::triggered, this, &f_qmr::m_formats_Click);
     connect(m_session, &QAction::triggered, this, &f_qmr::m_session_Click);
@@ -162,6 +169,20 @@ void f_qmr::m_aide_Click() {
     help_->show();
     help_->raise();
     help_->activateWindow();
+}
+
+void f_qmr::m_journal_Click() {
+    open_journal(0);
+}
+
+void f_qmr::open_journal(std::int64_t run) {
+    // One journal window at a time, like the help window.
+    if (!journal_)
+        journal_ = new JournalWindow(services_.journal, this);
+    journal_->show_run(run);
+    journal_->show();
+    journal_->raise();
+    journal_->activateWindow();
 }
 
 void f_qmr::m_apropos_Click() {

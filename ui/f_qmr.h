@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -20,10 +21,12 @@ class Clock;
 class ExtractionForm;
 class ImageMemory;
 class InternetTransfer;
+class JournalWindow;
 class Prompter;
 class QAction;
 class QMenu;
 class QTimer;
+class RunJournal;
 class ScheduleGrid;
 class TrayHost;
 class f_help;
@@ -33,7 +36,8 @@ class f_help;
 struct WindowServices {
     std::string data_folder; ///< where planifs.txt and pref1.txt live, ending in "/"
     InternetTransfer& transfer;
-    ImageMemory& memory; ///< what the runs remember of the images they write
+    ImageMemory& memory;  ///< what the runs remember of the images they write
+    RunJournal& journal;  ///< what each run did, as the journal window shows it
     Clock& clock;         ///< the date and time of the stamps
     Prompter& prompter;   ///< every message box
     TrayHost& tray;       ///< the notification area, if the desktop has one
@@ -83,6 +87,8 @@ public:
     const ScheduleTable& table() const { return table_; }
     /// The help window while it is open.
     f_help* help_window() const;
+    /// The journal window while it is open.
+    JournalWindow* journal_window() const;
     Scheduler* scheduler() const { return scheduler_; }
 
     /// Puts the form back to its defaults, enables "Plannifier" and the grid's
@@ -121,7 +127,11 @@ public slots:
     void m_apropos_Click();
     void m_tb_Click();
     void m_formats_Click(); ///< "Tous les formats d'image (PNG, WebP, AVIF, SVG)"
+    void m_journal_Click(); ///< "Journal"
     void m_session_Click(); ///< "Démarrer avec la session"
+    /// Opens the journal window, or brings it forward read afresh, at run
+    /// `run`; for 0, at the run it showed, else the newest.
+    void open_journal(std::int64_t run);
 
 signals:
     /// The window was closed: the program is to end. A run in progress stops
@@ -188,6 +198,7 @@ private:
     ExtractionForm* form_ = nullptr;
     ScheduleGrid* grid_ = nullptr;
     QPointer<f_help> help_;
+    QPointer<JournalWindow> journal_;
     SessionStart session_start_;
     Scheduler* scheduler_ = nullptr;
     /// Moves the transfers on while a run is in progress, for the times when
@@ -198,6 +209,7 @@ private:
     QAction* m_reinit = nullptr;
     QAction* m_tb = nullptr;
     QAction* m_formats = nullptr;
+    QAction* m_journal = nullptr;
     QAction* m_session = nullptr;
     QAction* m_aide = nullptr;
     QAction* m_apropos = nullptr;
@@ -210,4 +222,6 @@ private:
     bool shut_down_ = false;
     bool waiting_for_tray_ = false;
     bool cursor_busy_ = false;
+    /// The run that the last notice beside the tray icon was about; 0 for none.
+    std::int64_t last_notified_run_ = 0;
 };

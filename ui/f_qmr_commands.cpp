@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "journal/journal.h"
 #include "net/text.h"
 #include "schedule/clock.h"
 #include "schedule/due_rule.h"
@@ -183,6 +184,9 @@ void f_qmr::tell_memory_notice() {
 RunOutcome f_qmr::run_scheduled(int number, RunCounters& counters) {
     const RunOutcome outcome = traite_ligne_detail(number, RunMode::scheduled);
     counters = run_.counters();
+    // Its notice comes next: a click on it shows this run in the journal.
+    const std::vector<RunRecord> recorded = services_.journal.recent(1, table_.line(number).field(field::title));
+    last_notified_run_ = recorded.empty() ? 0 : recorded.front().id;
     return outcome;
 }
 

@@ -6,6 +6,7 @@
 
 #include "support/file_size_limit.h"
 #include "support/time_zone.h"
+#include "ui/journal_window.h"
 #include "ui/scheduler.h"
 
 namespace {
@@ -54,6 +55,11 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnce
     refused.set_field(field::destination, home.file("débranché/images"));
     full.set_field(field::destination, home.file("d"));
     open_with({due("A", "1", "a"), stored("B"), refused, full, due("C", "2", "c")});
+    // Runs kept from before, C's older than the last.
+    for (const char* title : {"C", "Z"}) {
+        journal.record(RunRecord{});
+        journal.runs.back().title = title;
+    }
     // A minute a reading: the runs before C carry the pass past midnight.
     clock.moment = FixedClock::at("2007/05/14 23:58");
     clock.step_minutes = 1;
@@ -85,6 +91,12 @@ TEST_F(Pass, DueLinesRunInOrderEachStampedAndSavedBeforeTheNextWhateverFailsOnce
         "D : aucune image copiée, 1 en échec", "C : aucune image copiée, 1 en échec"};
     EXPECT_EQ(tray.notices, notices);
     EXPECT_TRUE(prompter.shown.empty());
+    // A click on the last notice shows C's newest run in the journal, the window staying in the tray.
+    window->hide_window();
+    emit tray.icon().messageClicked();
+    ASSERT_NE(window->journal_window(), nullptr);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->journal_window()->selected_run(), journal.recent(1, "C").at(0).id);
 
     // R is still due and still refused: told once is enough.
     window->scheduler()->traite_ligne();

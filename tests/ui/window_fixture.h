@@ -24,6 +24,7 @@
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
 #include "store/image_memory.h"
+#include "support/memory_journal.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
 #include "ui/desktop_integration.h"
@@ -204,7 +205,7 @@ protected:
         const QString home_folder = QString::fromStdString(home.path());
         // The session's entry goes to the test's own folder, never the user's.
         ::setenv("XDG_CONFIG_HOME", home.file("config").c_str(), 1);
-        window = std::make_unique<f_qmr>(WindowServices{folder(), transfer, memory, clock, prompter,
+        window = std::make_unique<f_qmr>(WindowServices{folder(), transfer, memory, journal, clock, prompter,
                                                         tray.integration, volumes, home_folder,
                                                         std::chrono::milliseconds(50), launcher},
                                          std::move(table));
@@ -270,6 +271,7 @@ protected:
     Site site;
     CurlTransfer transfer;
     NoImageMemory memory;
+    MemoryJournal journal;
     /// Where the program is, as the session's entry names it.
     std::string launcher = "/opt/Quillmoor à l'essai/bin/quillmoor";
     FixedClock clock;
