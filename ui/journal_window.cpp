@@ -200,7 +200,6 @@ JournalWindow::JournalWindow(RunJournal& journal, QWidget* owner) : QWidget(owne
     auto* details = new QSplitter(Qt::Horizontal);
     details->addWidget(captioned(QStringLiteral("Adresses en échec :"), failures));
     details->addWidget(captioned(QStringLiteral("Images écrites :"), images));
-    details->setStretchFactor(1, 2);
     auto* panes = new QSplitter(Qt::Vertical);
     panes->addWidget(captioned(QStringLiteral("Exécutions :"), runs));
     panes->addWidget(details);
