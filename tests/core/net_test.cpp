@@ -3,6 +3,7 @@
 #include "net/curl_transfer.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -21,51 +22,75 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Each row pairs what a helper gave with what it should give.
-TEST(AddressTest, Helpers) {
+/// Each row: what `helper` is given, and what it should give.
+void expect_rows(std::string (*helper)(std::string_view), std::initializer_list<std::array<std::string, 2>> rows) {
+    for (const auto& [given, expected] : rows)
+        EXPECT_EQ(helper(given), expected) << given;
+}
+
+TEST(AddressTest, UrlRepertoire) {
+    expect_rows(url_repertoire, {{"http://host/a/b.html", "http://host/a/"},
+                                 {"http://host/a", "http://host/"}, // a last segment is a file name
+                                 {"http://host", "http://host/"},
+                                 {"ab/cd/", ""},             // too short, even with its final "/"
+                                 {"abcdefg/", "abcdefg/"}}); // a final "/" is enough
+}
+
+TEST(AddressTest, UrlRacine) {
+    expect_rows(url_racine,
+                {{"http://u:p@Host:8080/a/b", "http://u:p@Host:8080/"}, {"host/a", ""}, {"x//host/a//b", "x//host/"}});
+}
+
+TEST(AddressTest, UrlNomFichier) {
+    expect_rows(url_nom_fichier, {{"http://host/a/b.gif", "b.gif"},
+                                  {"http://host/x:y:z.gif", "y:z.gif"}, // the first colon after the last "/"
+                                  {"a:b/c.gif", "c.gif"}});
+}
+
+TEST(AddressTest, UrlAbsolue) {
+    // The page the reference is on, the reference, the address it names.
     const std::string page = "http://host/a/b.html";
-    const std::pair<std::string, std::string> cases[] = {
-        {url_repertoire(page), "http://host/a/"},
-        {url_repertoire("http://host/a"), "http://host/"}, // a last segment is a file name
-        {url_repertoire("http://host"), "http://host/"},
-        {url_repertoire("ab/cd/"), ""},           // too short, even with its final "/"
-        {url_repertoire("abcdefg/"), "abcdefg/"}, // a final "/" is enough
-        {url_racine("http://u:p@Host:8080/a/b"), "http://u:p@Host:8080/"},
-        {url_racine("host/a"), ""},
-        {url_racine("x//host/a//b"), "x//host/"},
-        {url_nom_fichier("http://host/a/b.gif"), "b.gif"},
-        {url_nom_fichier("http://host/x:y:z.gif"), "y:z.gif"}, // the first colon after the last "/"
-        {url_nom_fichier("a:b/c.gif"), "c.gif"},
-        {url_absolue(page, "https://other/x.gif  "), "https://other/x.gif"},
-        {url_absolue(page, "x.gif  "), "http://host/a/x.gif"},
-        {url_absolue(page, "/x.gif"), "http://host/x.gif"},
-        {url_absolue(page, "HTTP://other/x.gif"), "http://host/a/HTTP://other/x.gif"},
-        {url_absolue(page, " http://other/x.gif"), "http://host/a/ http://other/x.gif"},
-        {url_absolue("abcdefg/", "x.gif"), ""}, // a directory but no site root
-        {url_absolue("http://host/a/b/c/d.html", "../../x.gif"), "http://host/a/x.gif"},
-        {url_absolue(page, "../../../x.gif"), "http://host/x.gif"}, // surplus groups stop at the root
-        {url_absolue("http://host/a/b/c.html", "../p/../x.gif"), "http://host/a/p/../x.gif"},
-        {url_absolue("https://host:8080/a", "//cdn:81/x.gif  "), "https://cdn:81/x.gif"},
-        {sans_fin_ligne("\ra\n\n b\t\r"), "a b\t"},
-        // On the wire: what cannot stand in an address is escaped once, the host never.
-        {encoded_address("http://hé te/my pic.gif?q=a b#x y"), "http://hé te/my%20pic.gif?q=a%20b#x%20y"},
-        {encoded_address("http://h/%41%4g%/é\x01\x7f\"<>\\^`{|}"),
-         "http://h/%41%254g%25/%C3%A9%01%7F%22%3C%3E%5C%5E%60%7B%7C%7D"},
-        {encoded_address(encoded_address("http://h/a b%20c")), "http://h/a%20b%20c"},
-        {encoded_address("http://h:81/?&=+$,;:@!*'()[]~"), "http://h:81/?&=+$,;:@!*'()[]~"},
-        // Dot segments resolved as a resolver does, never above the root.
-        {without_dot_segments("http://h/a/b/../../../tmp/./x.jpg"), "http://h/tmp/x.jpg"},
-        {without_dot_segments("http://h/a/./b/.."), "http://h/a/"},
-        {without_dot_segments("http://h/a//b/.?x=../y"), "http://h/a//b/?x=../y"},
-        {without_dot_segments("http://h"), "http://h"},
-        {without_dot_segments("http://h/.."), "http://h/"},
-    };
-    for (const auto& [got, expected] : cases)
-        EXPECT_EQ(got, expected);
+    for (const auto& [base, reference, expected] : std::initializer_list<std::array<std::string, 3>>{
+             {page, "https://other/x.gif  ", "https://other/x.gif"},
+             {page, "x.gif  ", "http://host/a/x.gif"},
+             {page, "/x.gif", "http://host/x.gif"},
+             {page, "HTTP://other/x.gif", "http://host/a/HTTP://other/x.gif"},
+             {page, " http://other/x.gif", "http://host/a/ http://other/x.gif"},
+             {"abcdefg/", "x.gif", ""}, // a directory but no site root
+             {"http://host/a/b/c/d.html", "../../x.gif", "http://host/a/x.gif"},
+             {page, "../../../x.gif", "http://host/x.gif"}, // surplus groups stop at the root
+             {"http://host/a/b/c.html", "../p/../x.gif", "http://host/a/p/../x.gif"},
+             {"https://host:8080/a", "//cdn:81/x.gif  ", "https://cdn:81/x.gif"}})
+        EXPECT_EQ(url_absolue(base, reference), expected) << base << " " << reference;
+}
+
+TEST(AddressTest, AutreSite) {
     EXPECT_FALSE(autre_site("http://host/a", "http://host/b/c"));
     EXPECT_TRUE(autre_site("http://host/", "https://host/"));
     EXPECT_TRUE(autre_site("http://Host/", "http://host/"));
     EXPECT_TRUE(autre_site("host/a", "host/a")); // no root is never the same site
+}
+
+TEST(AddressTest, SansFinLigne) {
+    expect_rows(sans_fin_ligne, {{"\ra\n\n b\t\r", "a b\t"}});
+}
+
+// On the wire: what cannot stand in an address is escaped once, the host never.
+TEST(AddressTest, EncodedAddress) {
+    expect_rows(encoded_address, {{"http://hé te/my pic.gif?q=a b#x y", "http://hé te/my%20pic.gif?q=a%20b#x%20y"},
+                                  {"http://h/%41%4g%/é\x01\x7f\"<>\\^`{|}",
+                                   "http://h/%41%254g%25/%C3%A9%01%7F%22%3C%3E%5C%5E%60%7B%7C%7D"},
+                                  {"http://h/a%20b%20c", "http://h/a%20b%20c"}, // encoded already
+                                  {"http://h:81/?&=+$,;:@!*'()[]~", "http://h:81/?&=+$,;:@!*'()[]~"}});
+}
+
+// Dot segments resolved as a resolver does, never above the root.
+TEST(AddressTest, WithoutDotSegments) {
+    expect_rows(without_dot_segments, {{"http://h/a/b/../../../tmp/./x.jpg", "http://h/tmp/x.jpg"},
+                                       {"http://h/a/./b/..", "http://h/a/"},
+                                       {"http://h/a//b/.?x=../y", "http://h/a//b/?x=../y"},
+                                       {"http://h", "http://h"},
+                                       {"http://h/..", "http://h/"}});
 }
 
 /// Keeps an image's body whole, where a run streams it to disk.

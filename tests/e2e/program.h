@@ -35,18 +35,17 @@ struct StoredLine {
     }
 };
 
-/// Moves the time zone of this process, which the program inherits, so that the local time now reads 05:05:00: a
-/// run stamped within the minute must write "05:05", leading zeros included.
-inline void set_clock_to_five_past_five() {
+/// A time zone in which the local time now reads 05:05:00; the program inherits it from TZ. A run stamped within
+/// the minute must write "05:05", leading zeros included.
+inline std::string zone_at_five_past_five() {
     const long lag = static_cast<long>(std::time(nullptr) % 86'400) - (5 * 60 + 5) * 60; // UTC minus local
     char zone[32];
     std::snprintf(zone, sizeof zone, "QMR%s%ld:%02ld:%02ld", lag < 0 ? "-" : "", std::labs(lag) / 3600,
                   std::labs(lag) / 60 % 60, std::labs(lag) % 60);
-    setenv("TZ", zone, 1);
-    tzset();
+    return zone;
 }
 
-/// planifs.txt holding `lines`, the one at `stamped` (none when -1) stamped since set_clock_to_five_past_five().
+/// planifs.txt holding `lines`, the one at `stamped` (none when -1) stamped today at 05:05.
 inline std::string schedule_text(std::vector<StoredLine> lines, int stamped = -1) {
     if (stamped >= 0) {
         char date[16];
@@ -74,7 +73,6 @@ inline std::string read_lines(int fd, long lines = LONG_MAX) {
 struct Supervision {
     /// Given the child's id and the read end of its standard output, which it must close; gives what it read.
     std::function<std::string(pid_t, int)> watch = [](pid_t, int out) { return read_lines(out); };
-    bool output_full = false;               ///< standard output on /dev/full, as on a full disk
     rlim_t file_size_limit = RLIM_INFINITY; ///< the largest file the program may write
 };
 
@@ -105,7 +103,7 @@ inline std::tuple<int, std::string, std::string> run_program(const std::vector<s
         prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE), prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH);
         const rlimit limit{supervision.file_size_limit, supervision.file_size_limit};
         setrlimit(RLIMIT_FSIZE, &limit);
-        dup2(supervision.output_full ? open("/dev/full", O_WRONLY) : out[1], 1);
+        dup2(out[1], 1);
         dup2(open(err.c_str(), O_WRONLY | O_CREAT, 0600), 2);
         execv("/usr/bin/env", argv.data());
         _exit(127);

@@ -28,25 +28,6 @@ TEST_F(Commands, PlannifierAddsThenReplacesByTrimmedTitleKeepingTheLastRun) {
     EXPECT_TRUE(prompter.shown.empty());
 }
 
-TEST_F(Commands, PlannifierRefusesAndChangesNothing) {
-    for (const auto& [title, address, message] :
-         {std::tuple{"  ", "http://site/", "Veuillez donner un titre à cette planification"},
-          std::tuple{"T", "HTTP://site/", "Veuillez indiquer une adresse internet valide"},
-          std::tuple{"T\nU", "http://site/", "« Titre » contient un caractère de contrôle"},
-          std::tuple{"T", "http://site/\r", "« Adresse Internet » contient un caractère de contrôle"}}) {
-        SCOPED_TRACE(message);
-        store(QString::fromUtf8(title), QString::fromUtf8(address));
-        ASSERT_EQ(prompter.shown.size(), 1u);
-        EXPECT_EQ(prompter.shown[0].title, QStringLiteral("Erreur"));
-        EXPECT_EQ(prompter.shown[0].icon, PromptIcon::exclamation);
-        EXPECT_EQ(prompter.shown[0].buttons, QList<PromptButton>{PromptButton::ok});
-        EXPECT_TRUE(prompter.take_texts()[0].starts_with(message));
-        EXPECT_EQ(form->Text1->text(), QString::fromUtf8(title)) << "the form is kept";
-    }
-    EXPECT_FALSE(file_exists(data.file("planifs.txt")));
-    EXPECT_EQ(grid_titles(), std::vector<std::string>{""});
-}
-
 TEST_F(Commands, TwoHundredLinesAtTheirLongestRoundTripEveryByteAndNoMore) {
     // Every box filled past its limit, as a long paste would: the form keeps
     // what it can, and a save must take all of it.
@@ -167,26 +148,45 @@ TEST_F(Commands, EditerShowsWhatPlannifierWillStore) {
     EXPECT_EQ(saved.field(field::last_run_date) + " " + saved.field(field::last_run_time), "2007/05/14 08:45");
 }
 
-TEST_F(Commands, AFailedSaveTakesEveryCommandBack) {
-    open_with({stored("A"), stored("B")});
+// Refused, or unsaved on a full disk, a command says why in one "Erreur" box and changes nothing: neither the file,
+// nor the table, nor the grid, nor the form it was given.
+TEST_F(Commands, ARefusedOrUnsavedCommandChangesNothing) {
+    open_with({stored("A"), stored("B", "C:\\Images")});
     const std::string before = planifs();
-    const std::pair<const char*, std::function<void()>> commands[] = {
-        {"Plannifier new", [&] { store(QStringLiteral("C")); }},
-        {"Plannifier replace", [&] { store(QStringLiteral("B"), QStringLiteral("http://autre/")); }},
-        {"Supprimer", [&] { select(1), click(grid->Command3); }}};
-    for (const auto& [name, command] : commands) {
-        SCOPED_TRACE(name);
+    const struct {
+        const char* title; ///< "Plannifier" with this title and address, unless `command` is given
+        const char* address;
+        std::function<void()> command;
+        bool disk_full;
+        const char* message; ///< how the box's text begins
+    } cases[] = {
+        {"  ", "http://site/", {}, false, "Veuillez donner un titre à cette planification"},
+        {"T", "HTTP://site/", {}, false, "Veuillez indiquer une adresse internet valide"},
+        {"T\nU", "http://site/", {}, false, "« Titre » contient un caractère de contrôle"},
+        {"T", "http://site/\r", {}, false, "« Adresse Internet » contient un caractère de contrôle"},
+        {"C", "http://site/", {}, true, "Impossible d'enregistrer les planifications"},
+        {"B", "http://autre/", {}, true, "Impossible d'enregistrer les planifications"},
+        {"Supprimer", "", [&] { select(1), click(grid->Command3); }, true, "Impossible d'enregistrer"},
+        {"Extraire", "", [&] { select(2), click(grid->Command6); }, false,
+         "Le répertoire de destination « C:\\Images »"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
         {
-            FileSizeLimit disk_full(16);
-            command();
+            FileSizeLimit limit(c.disk_full ? 16 : RLIM_INFINITY);
+            c.command ? c.command() : store(QString::fromUtf8(c.title), QString::fromUtf8(c.address));
         }
-        const std::vector<std::string> texts = prompter.take_texts();
-        ASSERT_EQ(texts.size(), 1u);
-        EXPECT_TRUE(texts[0].starts_with("Impossible d'enregistrer les planifications")) << texts[0];
+        ASSERT_EQ(prompter.shown.size(), 1u);
+        EXPECT_EQ(prompter.shown[0].title, QStringLiteral("Erreur"));
+        EXPECT_EQ(prompter.shown[0].icon, PromptIcon::exclamation);
+        EXPECT_EQ(prompter.shown[0].buttons, QList<PromptButton>{PromptButton::ok});
+        EXPECT_TRUE(prompter.take_texts()[0].starts_with(c.message));
+        EXPECT_TRUE(c.command || form->Text1->text() == QString::fromUtf8(c.title)) << "the form is kept";
         EXPECT_EQ(planifs(), before);
         EXPECT_EQ(table_titles(), (std::vector<std::string>{"A", "B"}));
-        EXPECT_EQ(grid_titles(), (std::vector<std::string>{"A", "B"}));
+        EXPECT_EQ(grid_titles(), table_titles());
         EXPECT_EQ(window->table().line(2).field(field::start_address), "http://site/");
+        EXPECT_TRUE(grid->Command6->isEnabled());
     }
 }
 

@@ -32,9 +32,6 @@ TEST_F(Help, OneHelpWindowAtATimeFreshAtEveryOpening) {
 
 TEST_F(Help, AboutBox) {
     window->m_apropos_Click();
-    ASSERT_EQ(prompter.shown.size(), 1u);
-    EXPECT_EQ(prompter.shown[0].icon, PromptIcon::information);
-    EXPECT_EQ(prompter.shown[0].title, QStringLiteral("A propos"));
-    EXPECT_EQ(prompter.shown[0].text, QStringLiteral("Quillmoor v2.0"));
-    EXPECT_EQ(prompter.shown[0].buttons, QList<PromptButton>{PromptButton::ok});
+    const TestPrompter::Shown about{PromptIcon::information, "A propos", "Quillmoor v2.0", {PromptButton::ok}};
+    EXPECT_EQ(prompter.shown, std::vector{about});
 }

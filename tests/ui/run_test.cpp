@@ -65,59 +65,12 @@ TEST_F(Run, AMessageBoxOpenDuringARunLeavesTheTransfersGoingOn) {
 
 TEST_F(Run, TheTickOfEveryImageFormatGoesWithTheRun) {
     ScheduleLine line = window->table().line(1);
-    line.set_field(field::start_address, site.url("q"));
+    line.set_field(field::start_address, site.url("p"));
     open_with({line});
     window->findChild<QAction*>(QStringLiteral("m_formats"))->trigger();
     select(1);
     click(grid->Command6);
-    EXPECT_EQ(list_directory(images), std::vector<std::string>{"a.gif"});
-}
-
-TEST_F(Run, ARefusedDestinationIsNamedAndNothingRunsOrIsStamped) {
-    ScheduleLine line = window->table().line(1);
-    line.set_field(field::destination, "C:\\Images");
-    open_with({line});
-    const std::string before = planifs();
-    select(1);
-    click(grid->Command6);
-    const std::vector<std::string> texts = prompter.take_texts();
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_NE(texts[0].find("C:\\Images"), std::string::npos) << texts[0];
-    EXPECT_TRUE(site.visits().empty());
-    EXPECT_EQ(planifs(), before);
-    EXPECT_TRUE(grid->Command6->isEnabled());
-}
-
-TEST_F(Run, ClosingTheWindowStopsTheRunLeavingNoImagePartlyWrittenAndTheFileAsItWas) {
-    const std::string before = planifs();
-    for (const char stalling : {'p', 'i', 'h'}) {
-        SCOPED_TRACE(stalling);
-        open_window();
-        select(1);
-        site.stall = stalling;
-        site.stalled = false;
-        bool quit_requested = false;
-        QObject::connect(window.get(), &f_qmr::quit_requested, [&] { quit_requested = true; });
-        // Yes to the close question once the server stalls, and with images
-        // on their way once they have begun on disk.
-        QTimer question;
-        QObject::connect(&question, &QTimer::timeout, [&] {
-            if (site.stalled && (stalling == 'p' || !list_directory(images).empty())) {
-                question.stop();
-                prompter.answer = PromptButton::yes;
-                window->close();
-            }
-        });
-        question.start(10);
-        click(grid->Command6);
-        EXPECT_FALSE(site.stall_ran_out) << "the run waited for the server";
-        EXPECT_TRUE(quit_requested);
-        EXPECT_FALSE(window->run_in_progress());
-        EXPECT_EQ(prompter.take_texts().size(), 1u);
-        EXPECT_TRUE(planifs() == before);
-        EXPECT_FALSE(file_exists(images)) << "made for the run, and left empty";
-        site.release();
-    }
+    EXPECT_EQ(list_directory(images), std::vector<std::string>{"p.png"});
 }
 
 } // namespace
