@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,7 +14,7 @@ public:
     std::int64_t record(const RunRecord& run) override {
         runs.push_back(run);
         runs.back().id = ++last_id_;
-        if (runs.size() > static_cast<std::size_t>(kept_runs))
+        if (std::ssize(runs) > kept_runs)
             runs.erase(runs.begin());
         return last_id_;
     }
@@ -24,28 +23,24 @@ public:
         for (auto run = runs.rbegin(); run != runs.rend() && std::ssize(found) < limit; ++run) {
             if (title && run->title != *title)
                 continue;
-            found.push_back(*run);
+            found.push_back(*run); // without its details, as the database reads it
             found.back().failures.clear();
             found.back().files.clear();
         }
         return found;
     }
-    std::vector<RunFailure> failures_of(std::int64_t id) override {
-        const RunRecord* run = find(id);
-        return run ? run->failures : std::vector<RunFailure>{};
-    }
-    std::vector<std::string> files_of(std::int64_t id) override {
-        const RunRecord* run = find(id);
-        return run ? run->files : std::vector<std::string>{};
-    }
+    std::vector<RunFailure> failures_of(std::int64_t id) override { return find(id).failures; }
+    std::vector<std::string> files_of(std::int64_t id) override { return find(id).files; }
     std::string take_notice() override { return {}; }
 
     std::vector<RunRecord> runs;
 
 private:
-    const RunRecord* find(std::int64_t id) const {
-        const auto run = std::find_if(runs.begin(), runs.end(), [id](const RunRecord& r) { return r.id == id; });
-        return run == runs.end() ? nullptr : &*run;
+    RunRecord find(std::int64_t id) const {
+        for (const RunRecord& run : runs)
+            if (run.id == id)
+                return run;
+        return {};
     }
     std::int64_t last_id_ = 0;
 };

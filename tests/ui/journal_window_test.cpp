@@ -28,19 +28,6 @@ public slots:
     void open(const QUrl& url) { urls << url; }
 };
 
-/// Run `title`, started at `started` (2007/05/14 in Paris), with its pages and images copied, unchanged, failed.
-RunRecord run(const char* title, RunOrigin origin, RunEnding ending, std::int64_t started, std::array<int, 4> counts) {
-    RunRecord made;
-    made.title = title;
-    made.origin = origin;
-    made.ending = ending;
-    made.started = started;
-    made.ended = started + 60;
-    std::tie(made.pages_visited, made.images_copied, made.images_unchanged, made.images_failed) =
-        std::tuple_cat(counts);
-    return made;
-}
-
 QString accessible(QWidget* control, QAccessible::Text kind = QAccessible::Name, int row = -1) {
     QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(control);
     return row < 0 ? shown->text(kind) : shown->tableInterface()->cellAt(row, 0)->text(kind);
@@ -51,14 +38,17 @@ class Journal : public WindowTest {};
 TEST_F(Journal, ShowsTheRunsNewestFirstAndTheFailuresAndImagesOfTheOneSelected) {
     const TimeZone paris{"Europe/Paris"};
     TempDir images;
-    journal.record(run("Galerie", RunOrigin::button, RunEnding::completed, 1179125100, {3, 10, 2, 0}));
-    RunRecord late = run("Musée", RunOrigin::schedule, RunEnding::incomplete, 1179125400, {4, 3, 0, 2});
-    late.due = 1179104400;
+    // 2007/05/14 at 08:45, 08:50 and 10:00 in Paris; the second one due at 03:00.
+    journal.record(
+        {0, "Galerie", RunOrigin::button, 1179125100, 1179125160, RunEnding::completed, {}, 3, 10, 2, 0, {}, {}});
+    RunRecord late{
+        0, "Musée", RunOrigin::schedule, 1179125400, 1179125460, RunEnding::incomplete, 1179104400, 4, 3, 0, 2, {}, {}};
     late.failures = {{"http://site/a.gif", "réponse du serveur : 404"}, {"http://site/b/", "réseau : délai"}};
     for (const char* name : {"large.png", "tall.jpg", "wide.svg", "small.webp", "gone.gif", "broken.png"})
         late.files.push_back(images.file(name));
     journal.record(late);
-    journal.record(run("Galerie", RunOrigin::terminal, RunEnding::stopped, 1179129600, {1, 0, 0, 0}));
+    journal.record(
+        {0, "Galerie", RunOrigin::terminal, 1179129600, 1179129601, RunEnding::stopped, {}, 1, 0, 0, 0, {}, {}});
     for (const auto& [name, width, height] :
          {std::tuple{"large.png", 300, 200}, {"tall.jpg", 200, 300}, {"small.webp", 120, 60}})
         QImage(width, height, QImage::Format_RGB32).save(QString::fromStdString(images.file(name)));
@@ -89,7 +79,6 @@ TEST_F(Journal, ShowsTheRunsNewestFirstAndTheFailuresAndImagesOfTheOneSelected) 
                         "03:00)|marquée",
                         "14/05/2007 08:45|Galerie|A la demande|3|10|2|0|Terminée|"}));
     EXPECT_EQ(shown->selected_run(), journal.runs.back().id);
-    EXPECT_EQ(shown->images->model()->rowCount(), 0);
 
     QSignalSpy made(shown->thumbnails(), &Thumbnails::made);
     shown->runs->setCurrentCell(1, 0);
@@ -112,7 +101,6 @@ TEST_F(Journal, ShowsTheRunsNewestFirstAndTheFailuresAndImagesOfTheOneSelected) 
             accessible(shown->images, QAccessible::Description, row).endsWith(" : image introuvable ou illisible"),
             !size.isValid());
     }
-    EXPECT_EQ(accessible(shown->runs, QAccessible::Name, 1), "14/05/2007 08:50");
     QStringList names;
     for (QWidget* control : std::initializer_list<QWidget*>{shown->runs, shown->failures, shown->images,
                                                             shown->refresh_button, shown->close_button})
@@ -130,7 +118,8 @@ TEST_F(Journal, ShowsTheRunsNewestFirstAndTheFailuresAndImagesOfTheOneSelected) 
 
     // Read again, the journal keeps the run selected and shows the new ones; closed while thumbnails are being
     // made, the window goes with them.
-    journal.record(run("Nouvelle", RunOrigin::button, RunEnding::completed, 1179130000, {0, 0, 0, 0}));
+    journal.record(
+        {0, "Nouvelle", RunOrigin::button, 1179130000, 1179130001, RunEnding::completed, {}, 0, 0, 0, 0, {}, {}});
     QTest::mouseClick(shown->refresh_button, Qt::LeftButton);
     EXPECT_EQ(shown->runs->item(0, JournalWindow::title)->text(), "Nouvelle");
     EXPECT_EQ(shown->runs->item(shown->runs->currentRow(), JournalWindow::title)->text(), "Musée");
