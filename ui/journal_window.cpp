@@ -14,6 +14,7 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -35,7 +36,8 @@ public:
         frame.drawRect(placeholder_.rect().adjusted(0, 0, -1, -1));
         connect(&thumbnails_, &Thumbnails::made, this, [this](const QString& path) {
             for (auto row = rows_.constFind(path); row != rows_.cend() && row.key() == path; ++row)
-                emit dataChanged(index(*row), index(*row), {Qt::DecorationRole, Qt::ToolTipRole});
+                emit dataChanged(index(*row), index(*row),
+                                 {Qt::DecorationRole, Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
         });
     }
 
@@ -85,6 +87,19 @@ private:
 };
 
 namespace {
+
+/// Gives every thumbnail the grid's square, its picture centred in it, so
+/// that the names below line up whatever the pictures' shapes.
+class SquareThumbnails final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->decorationSize = QSize(Thumbnails::side, Thumbnails::side);
+    }
+};
 
 QString local_time(std::int64_t seconds, const QString& format = QStringLiteral("dd/MM/yyyy HH:mm")) {
     return QDateTime::fromSecsSinceEpoch(seconds).toString(format);
@@ -175,6 +190,7 @@ JournalWindow::JournalWindow(RunJournal& journal, QWidget* owner) : QWidget(owne
     images->setObjectName(QStringLiteral("images"));
     images->setAccessibleName(QStringLiteral("Images écrites"));
     images->setModel(image_list_);
+    images->setItemDelegate(new SquareThumbnails(images));
     images->setViewMode(QListView::IconMode);
     images->setMovement(QListView::Static);
     images->setResizeMode(QListView::Adjust);
