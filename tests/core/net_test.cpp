@@ -22,32 +22,40 @@ using namespace std::chrono_literals;
 
 namespace {
 
-/// Each row: what `helper` is given, and what it should give.
-void expect_rows(std::string (*helper)(std::string_view), std::initializer_list<std::array<std::string, 2>> rows) {
-    for (const auto& [given, expected] : rows)
+TEST(AddressTest, OneAddressHelpers) {
+    // The helper, what it is given, what it gives.
+    using Helper = std::string (*)(std::string_view);
+    const std::tuple<Helper, std::string, std::string> cases[] = {
+        {url_repertoire, "http://host/a/b.html", "http://host/a/"},
+        {url_repertoire, "http://host/a", "http://host/"}, // a last segment is a file name
+        {url_repertoire, "http://host", "http://host/"},
+        {url_repertoire, "ab/cd/", ""},           // too short, even with its final "/"
+        {url_repertoire, "abcdefg/", "abcdefg/"}, // a final "/" is enough
+        {url_racine, "http://u:p@Host:8080/a/b", "http://u:p@Host:8080/"},
+        {url_racine, "host/a", ""},
+        {url_racine, "x//host/a//b", "x//host/"},
+        {url_nom_fichier, "http://host/a/b.gif", "b.gif"},
+        {url_nom_fichier, "http://host/x:y:z.gif", "y:z.gif"}, // the first colon after the last "/"
+        {url_nom_fichier, "a:b/c.gif", "c.gif"},
+        {sans_fin_ligne, "\ra\n\n b\t\r", "a b\t"},
+        // On the wire: what cannot stand in an address is escaped once, the host never.
+        {encoded_address, "http://hé te/my pic.gif?q=a b#x y", "http://hé te/my%20pic.gif?q=a%20b#x%20y"},
+        {encoded_address, "http://h/%41%4g%/é\x01\x7f\"<>\\^`{|}",
+         "http://h/%41%254g%25/%C3%A9%01%7F%22%3C%3E%5C%5E%60%7B%7C%7D"},
+        {encoded_address, "http://h/a%20b%20c", "http://h/a%20b%20c"}, // encoded already
+        {encoded_address, "http://h:81/?&=+$,;:@!*'()[]~", "http://h:81/?&=+$,;:@!*'()[]~"},
+        // Dot segments resolved as a resolver does, never above the root.
+        {without_dot_segments, "http://h/a/b/../../../tmp/./x.jpg", "http://h/tmp/x.jpg"},
+        {without_dot_segments, "http://h/a/./b/..", "http://h/a/"},
+        {without_dot_segments, "http://h/a//b/.?x=../y", "http://h/a//b/?x=../y"},
+        {without_dot_segments, "http://h", "http://h"},
+        {without_dot_segments, "http://h/..", "http://h/"},
+    };
+    for (const auto& [helper, given, expected] : cases)
         EXPECT_EQ(helper(given), expected) << given;
 }
 
-TEST(AddressTest, UrlRepertoire) {
-    expect_rows(url_repertoire, {{"http://host/a/b.html", "http://host/a/"},
-                                 {"http://host/a", "http://host/"}, // a last segment is a file name
-                                 {"http://host", "http://host/"},
-                                 {"ab/cd/", ""},             // too short, even with its final "/"
-                                 {"abcdefg/", "abcdefg/"}}); // a final "/" is enough
-}
-
-TEST(AddressTest, UrlRacine) {
-    expect_rows(url_racine,
-                {{"http://u:p@Host:8080/a/b", "http://u:p@Host:8080/"}, {"host/a", ""}, {"x//host/a//b", "x//host/"}});
-}
-
-TEST(AddressTest, UrlNomFichier) {
-    expect_rows(url_nom_fichier, {{"http://host/a/b.gif", "b.gif"},
-                                  {"http://host/x:y:z.gif", "y:z.gif"}, // the first colon after the last "/"
-                                  {"a:b/c.gif", "c.gif"}});
-}
-
-TEST(AddressTest, UrlAbsolue) {
+TEST(AddressTest, UrlAbsolueAndAutreSite) {
     // The page the reference is on, the reference, the address it names.
     const std::string page = "http://host/a/b.html";
     for (const auto& [base, reference, expected] : std::initializer_list<std::array<std::string, 3>>{
@@ -62,35 +70,10 @@ TEST(AddressTest, UrlAbsolue) {
              {"http://host/a/b/c.html", "../p/../x.gif", "http://host/a/p/../x.gif"},
              {"https://host:8080/a", "//cdn:81/x.gif  ", "https://cdn:81/x.gif"}})
         EXPECT_EQ(url_absolue(base, reference), expected) << base << " " << reference;
-}
-
-TEST(AddressTest, AutreSite) {
     EXPECT_FALSE(autre_site("http://host/a", "http://host/b/c"));
     EXPECT_TRUE(autre_site("http://host/", "https://host/"));
     EXPECT_TRUE(autre_site("http://Host/", "http://host/"));
     EXPECT_TRUE(autre_site("host/a", "host/a")); // no root is never the same site
-}
-
-TEST(AddressTest, SansFinLigne) {
-    expect_rows(sans_fin_ligne, {{"\ra\n\n b\t\r", "a b\t"}});
-}
-
-// On the wire: what cannot stand in an address is escaped once, the host never.
-TEST(AddressTest, EncodedAddress) {
-    expect_rows(encoded_address, {{"http://hé te/my pic.gif?q=a b#x y", "http://hé te/my%20pic.gif?q=a%20b#x%20y"},
-                                  {"http://h/%41%4g%/é\x01\x7f\"<>\\^`{|}",
-                                   "http://h/%41%254g%25/%C3%A9%01%7F%22%3C%3E%5C%5E%60%7B%7C%7D"},
-                                  {"http://h/a%20b%20c", "http://h/a%20b%20c"}, // encoded already
-                                  {"http://h:81/?&=+$,;:@!*'()[]~", "http://h:81/?&=+$,;:@!*'()[]~"}});
-}
-
-// Dot segments resolved as a resolver does, never above the root.
-TEST(AddressTest, WithoutDotSegments) {
-    expect_rows(without_dot_segments, {{"http://h/a/b/../../../tmp/./x.jpg", "http://h/tmp/x.jpg"},
-                                       {"http://h/a/./b/..", "http://h/a/"},
-                                       {"http://h/a//b/.?x=../y", "http://h/a//b/?x=../y"},
-                                       {"http://h", "http://h"},
-                                       {"http://h/..", "http://h/"}});
 }
 
 /// Keeps an image's body whole, where a run streams it to disk.
@@ -102,15 +85,12 @@ struct StringSink final : BodySink {
     std::string body;
 };
 
-// Two sites, the start site and another one, and a transfer that takes 1000
-// text bytes and 5000 image bytes at most, gives up on a fetch slower than one
-// byte a second over a second, and on any fetch after four seconds: time
-// enough for the low-speed limit to act first, even on a busy machine.
+// The start site, another, and a transfer taking 1000 text and 5000 image bytes at most, giving up on a fetch below a
+// byte a second over a second, and on any after four seconds: the low-speed limit acts first even on a busy machine.
 class CurlTransferTest : public testing::Test {
 protected:
     CurlTransferTest() {
-        // /hop/N redirects to the relative address N-1, or to ?to=. /hop/0 answers what it was asked: its target
-        // as it came on the wire, and " gzip" when it may come compressed.
+        // /hop/N redirects to N-1, or to ?to=; /hop/0 answers its target as on the wire, " gzip" if it may compress.
         site.server().Get(R"(/hop/(\d+).*)", [](const auto& q, auto& r) {
             const int n = std::stoi(q.matches[1]);
             const bool gzip = q.get_header_value("Accept-Encoding").find("gzip") != std::string::npos;
@@ -144,8 +124,7 @@ protected:
             while (!gate)
                 std::this_thread::sleep_for(5ms);
         });
-        // 200 000 bytes in pieces of 2 000, which every answer of /paced takes its turn to send from one budget
-        // of 60 000 bytes a second in all: the answers share one slow link.
+        // 200 000 bytes in pieces of 2 000, all answers of /paced taking turns on one link of 60 000 bytes a second.
         site.server().Get("/paced", [this](const auto&, auto& r) {
             r.set_content_provider(200'000, "-", [this](std::size_t, std::size_t, httplib::DataSink& sink) {
                 std::unique_lock lock(mutex);
@@ -155,8 +134,7 @@ protected:
                 return sink.write(std::string(2'000, 'p').data(), 2'000);
             });
         });
-        // /basic and /digest answer "secret" to ann:s3cret (the digest itself being libcurl's work) and count
-        // the requests that bring any credentials.
+        // /basic and /digest answer "secret" to ann:s3cret and count the requests that bring any credentials.
         for (auto [host, authorized] :
              {std::pair{&site, &authorized_at_site}, std::pair{&other, &authorized_at_other}}) {
             host->server().Get(R"(/(basic|digest))", [this, authorized](const auto& q, auto& r) {
@@ -192,9 +170,8 @@ protected:
                            .extra_ca_file = {}}};
 };
 
-// A whole answer comes back with its status, whatever that is; anything short
-// of one fails with its reason, so a cut-off body never passes. Pages come in
-// the result, images through a sink.
+// A whole answer comes back with its status, whatever that is; anything short of one fails with its reason. Pages
+// come in the result, images through a sink.
 TEST_F(CurlTransferTest, ReturnsWholeAnswersOnly) {
     // Path, fetched as an image, status (0: fails), the body or a word of the failure's reason.
     using Case = std::tuple<std::string, bool, long, std::string>;
@@ -248,8 +225,7 @@ TEST_F(CurlTransferTest, OffersCredentialsOnlyToTheStartSite) {
     }
 }
 
-// Many fetches at once: at most six at a time, over at most six kept-alive
-// connections, and the credentials still for the start site only.
+// Many fetches: six at a time at most, over six kept-alive connections at most, credentials for the start site only.
 TEST_F(CurlTransferTest, RunsSixFetchesAtOnceAtMostOverKeptConnections) {
     transfer.set_credentials("ann", "s3cret", site.url("/"));
     std::vector<FetchTicket> tickets;
@@ -267,8 +243,7 @@ TEST_F(CurlTransferTest, RunsSixFetchesAtOnceAtMostOverKeptConnections) {
     EXPECT_GE(ports.size(), 2u);
 }
 
-// Six images over one slow link, each needing five times the overall limit
-// when the link is shared: each fetch is charged only its share of the time.
+// Six images sharing one slow link, each needing five times the overall limit: each is charged its share of time.
 TEST_F(CurlTransferTest, FetchesSharingTheLinkShareItsTime) {
     CurlTransfer shared({.total_timeout = 4s, .extra_ca_file = {}});
     std::vector<StringSink> sinks(max_fetches_in_flight);

@@ -116,8 +116,7 @@ TEST(ScheduleFile, CopiesAreNeverTwiceTheSameAndAtMostFiveTheOldestReplaced) {
 }
 
 TEST(ScheduleFile, ASaveRefusedOrFailingPartWayLeavesTheFileAsItWas) {
-    // What the file holds, the title to save. A file of 4096 bytes at most can be written: the last two
-    // cases fail part-way, writing the table, then the copy of the damaged file.
+    // What the file holds, the title to save. Files stop at 4096 bytes: the last two cases fail part-way.
     const std::pair<std::string, std::string> cases[] = {{example_line, "a\nb"},
                                                          {example_line, "a\rb"},
                                                          {example_line, std::string(max_field_length + 1, 'x')},
@@ -151,8 +150,7 @@ TEST(ScheduleFile, OnlyLeftoverTemporaryFilesOfSavesAreRemoved) {
 }
 
 TEST(ScheduleLine, RowText) {
-    // Depth, schedule kind, day step; then the route and schedule cells, the latter "" when not known. (The other
-    // kinds are in quillmoor --list's output.)
+    // Depth, schedule kind, day step; then the route and schedule cells, the latter "" when not known.
     const std::array<std::string, 5> cases[] = {{"0", "2", "6", "Non", "Tous les 7 jours"}, {"2", "3", "0", "Oui", ""}};
     for (const auto& [depth, kind, day_step, route, schedule] : cases) {
         SCOPED_TRACE("kind " + kind + " step " + day_step);
@@ -167,14 +165,11 @@ TEST(ScheduleLine, RowText) {
     }
 }
 
-TEST(JobFromLine, LeadingNumber) {
+TEST(JobFromLine, LeadingNumberAndPatternPairs) {
     const std::pair<const char*, int> numbers[] = {{" 3", 3}, {"2.5", 3}, {"2.4", 2}, {"abc", 0}, {"", 0}, {"4x", 4}};
     for (const auto& [text, value] : numbers)
         EXPECT_EQ(leading_number(text), value) << text;
-}
-
-// Every field its own text: the pattern pairs come from their own fields.
-TEST(JobFromLine, PatternPairs) {
+    // Every field its own text: the pattern pairs come from their own fields.
     ScheduleLine line;
     for (int f = 1; f <= field::count; ++f)
         line.set_field(f, 'f' + std::to_string(f));

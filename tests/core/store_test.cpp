@@ -78,8 +78,7 @@ using Files = std::map<std::string, std::string>;
 // NUL and high bytes: an image is written as received, never as a C string.
 const std::string image_bytes("\xff\xd8\xff\xe0\0\x10JFIF\0\x01\x02\x80\xfe tail", 20);
 
-/// The destination is "dest" in a scratch folder, beside "outside", which
-/// shows anything written where it should not be.
+/// The destination is "dest" in a scratch folder, beside "outside", which shows anything written where it should not.
 class ImageStoreTest : public ::testing::Test {
 protected:
     /// An empty destination holding just `files`; "outside" empty.
@@ -228,10 +227,8 @@ TEST_F(ImageStoreTest, ADestinationMadeForARunGoesWhenTheRunLeftItEmpty) {
     }
 }
 
-/// Serves /x/a.gif and /y/a.gif as a server that keeps validators does: the ETag
-/// and Last-Modified of each version, as `sends` says ('e', 'l', both or
-/// none), and 304 to a request that sends either back; records each request
-/// with the validators it brought.
+/// Serves /x/a.gif and /y/a.gif with the ETag and Last-Modified of each version as `sends` says ('e', 'l', both or
+/// none), and 304 to a request that sends either back; records each request with the validators it brought.
 class ValidatingSite {
 public:
     ValidatingSite() {
@@ -275,8 +272,7 @@ private:
     TestServer server_; // last: it stops before what its handler uses goes
 };
 
-/// Copies from a ValidatingSite into a fresh destination, remembering in a
-/// fresh database of the data folder.
+/// Copies from a ValidatingSite into a fresh destination, remembering in a fresh database of the data folder.
 class UnchangedImageTest : public ImageStoreTest {
 protected:
     /// With `damage` in the database and its WAL file, when given, before it is opened.
@@ -310,12 +306,12 @@ protected:
     CurlTransfer curl_;
 };
 
-// A second run asks for an image with what the server said of it, when the
-// file is as it was written; a third finds nothing new. Nothing equal to a
-// file there is written, and the file is left as it is, its inode and time.
+// A second run sends back the validators when the file is as written; a third finds nothing new. Nothing equal to a
+// file there is written, and the file keeps its inode and time.
 TEST_F(UnchangedImageTest, AskedForOnlyWhenChangedAndWrittenOnlyWhenNew) {
     // The same size: only the bytes tell them apart.
     const std::string v1 = "GIF89a first", v2 = "GIF89a other", edited = "GIF89a mine!";
+    const std::string day1 = "Sun, 01 Jan 2006 10:00:00 GMT";
     enum Event { unchanged, changed_on_server, edited_by_user, deleted_by_user };
     const struct {
         const char* label;
@@ -329,7 +325,8 @@ TEST_F(UnchangedImageTest, AskedForOnlyWhenChangedAndWrittenOnlyWhenNew) {
         {"deleted by the user", deleted_by_user, 1, {{"a.gif", v1}}, {{"a.gif", v1}}},
     };
     for (const int policy : {replace_existing, new_version})
-        for (const std::string sends : {"e", "l", "el", ""})
+        for (const auto& [sends, validators] : std::initializer_list<std::array<std::string, 2>>{
+                 {"e", " ?W/\"v1\""}, {"l", " ?" + day1}, {"el", " ?W/\"v1\" ?" + day1}, {"", ""}})
             for (const auto& c : cases) {
                 SCOPED_TRACE("policy " + std::to_string(policy) + ", validators '" + sends + "', " + c.label);
                 reset_all(sends);
@@ -346,34 +343,25 @@ TEST_F(UnchangedImageTest, AskedForOnlyWhenChangedAndWrittenOnlyWhenNew) {
                 if (c.event == deleted_by_user)
                     fs::remove(dest_ + "/a.gif");
                 // The validators go back exactly as the server sent them, and only for a file nobody touched.
-                const std::string asked = c.event == edited_by_user || c.event == deleted_by_user ? ""
-                                          : sends == "e"                                          ? " ?W/\"v1\""
-                                          : sends == "l"  ? " ?Sun, 01 Jan 2006 10:00:00 GMT"
-                                          : sends == "el" ? " ?W/\"v1\" ?Sun, 01 Jan 2006 10:00:00 GMT"
-                                                          : "";
+                const bool untouched = c.event == unchanged || c.event == changed_on_server;
                 site_.requests();
                 const ImageCopy second = copy("/x/a.gif", policy);
                 EXPECT_EQ(second.result, c.result);
                 EXPECT_EQ(second.unchanged, c.result == 0);
-                EXPECT_EQ(site_.requests(), std::vector<std::string>{"/x/a.gif" + asked});
+                EXPECT_EQ(site_.requests(), std::vector<std::string>{"/x/a.gif" + (untouched ? validators : "")});
                 EXPECT_EQ(files(), policy == new_version ? c.versioned : c.replaced);
-                if (c.event == unchanged) {
-                    EXPECT_EQ(identity("a.gif"), written);
-                }
-                const Files after = files();
-                const auto kept =
-                    identity(c.event == changed_on_server && policy == new_version ? "a-v1.gif" : "a.gif");
+                EXPECT_TRUE(c.event != unchanged || identity("a.gif") == written);
+                const std::string last = c.event == changed_on_server && policy == new_version ? "a-v1.gif" : "a.gif";
+                const auto after = std::pair(files(), identity(last));
                 EXPECT_TRUE(copy("/x/a.gif", policy).unchanged) << "third run";
-                EXPECT_EQ(files(), after);
-                EXPECT_EQ(identity(c.event == changed_on_server && policy == new_version ? "a-v1.gif" : "a.gif"), kept);
+                EXPECT_EQ(std::pair(files(), identity(last)), after);
                 EXPECT_EQ(site_.requests()[0].find(" ?") != std::string::npos, !sends.empty()) << "third run";
             }
     EXPECT_EQ(remembered_->take_notice(), "");
 }
 
-// The memory is a cache: missing, it is made, mode 0600, without a word;
-// damaged, it is set aside with its WAL file and made again; full, the run
-// goes on without it. Each is told once, and images are copied all the same.
+// The memory is a cache: missing, made 0600 without a word; damaged, set aside with its WAL file and made again;
+// full, done without. Each is told once, and images are copied all the same.
 TEST_F(UnchangedImageTest, TheMemoryIsACacheWhoseTroublesStopNoCopy) {
     const struct {
         char trouble;
@@ -400,8 +388,7 @@ TEST_F(UnchangedImageTest, TheMemoryIsACacheWhoseTroublesStopNoCopy) {
     }
 }
 
-// Two addresses of one file name: the validators of one are never sent for
-// the other, and a second run under policy 3 adds nothing.
+// Two addresses of one file name: one's validators never go for the other; a second run under policy 3 adds nothing.
 TEST_F(UnchangedImageTest, TwoAddressesOfOneFileKeepTheirOwnValidators) {
     for (const int policy : {replace_existing, new_version}) {
         SCOPED_TRACE(policy);

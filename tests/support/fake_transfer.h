@@ -10,12 +10,9 @@
 #include <utility>
 #include <vector>
 
-/// A scripted InternetTransfer for tests where the network is beside the
-/// point: answers from a table of addresses, records every request (an image's
-/// with " ?" and the ETag it sent back, answered 304 when it still holds). It holds
-/// the fetches started until wait() is called, and then answers one of them:
-/// the oldest, or with `newest_first` the one started last, so that answers
-/// come out of order.
+/// A scripted InternetTransfer: answers from a table of addresses, records every request (an image's with " ?" and
+/// the ETag it sent back, answered 304 when it still holds), and holds the fetches started until wait(), which answers
+/// the oldest, or with `newest_first` the last started, so that answers come out of order.
 class FakeTransfer final : public InternetTransfer {
 public:
     /// Serves `body` with `status` at `address`. An address not served fails.

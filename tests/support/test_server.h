@@ -33,16 +33,14 @@ public:
 
     /// Binds, starts serving and returns once the server answers.
     void start() {
-        // Without these a reused connection waits on Nagle's algorithm and is
-        // closed after a handful of requests, which no real server does.
+        // Else a reused connection waits on Nagle's algorithm and closes after a handful of requests.
         server_->set_tcp_nodelay(true);
         server_->set_keep_alive_max_count(100000);
         port_ = server_->bind_to_any_port("127.0.0.1");
         if (port_ <= 0)
             throw std::runtime_error("the test server could not bind to 127.0.0.1");
         thread_ = std::thread([this] { server_->listen_after_bind(); });
-        // This version of cpp-httplib has no wait_until_ready(): stopping a server
-        // that has not started listening can hang, so wait until it runs.
+        // No wait_until_ready() in this cpp-httplib: stopping a server not yet listening can hang.
         for (int waited_ms = 0; !server_->is_running(); ++waited_ms) {
             if (waited_ms > 10'000)
                 throw std::runtime_error("the test server did not start");

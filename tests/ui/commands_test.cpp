@@ -29,8 +29,7 @@ TEST_F(Commands, PlannifierAddsThenReplacesByTrimmedTitleKeepingTheLastRun) {
 }
 
 TEST_F(Commands, TwoHundredLinesAtTheirLongestRoundTripEveryByteAndNoMore) {
-    // Every box filled past its limit, as a long paste would: the form keeps
-    // what it can, and a save must take all of it.
+    // Every box filled past its limit, as by a long paste: a save must take all that the form keeps.
     const std::string destination = home.file("« Été, \"grand\" format »");
     ASSERT_EQ(::mkdir(destination.c_str(), 0700), 0);
     std::vector<ScheduleLine> longest;
@@ -45,11 +44,10 @@ TEST_F(Commands, TwoHundredLinesAtTheirLongestRoundTripEveryByteAndNoMore) {
     }
     std::vector<ScheduleLine> lines;
     for (int number = 1; number <= ScheduleTable::max_lines; ++number) {
-        ScheduleLine line = longest[static_cast<std::size_t>(number) % longest.size()];
-        const QString title = QString::fromStdString(line.field(field::title));
-        const QString unique = QString::number(number);
-        line.set_field(field::title, (unique + title.mid(unique.size())).toStdString());
-        lines.push_back(line);
+        lines.push_back(longest[static_cast<std::size_t>(number) % longest.size()]);
+        const QString title = QString::fromStdString(lines.back().field(field::title)),
+                      unique = QString::number(number);
+        lines.back().set_field(field::title, (unique + title.mid(unique.size())).toStdString());
     }
     // Written by hand: longer than a box takes, as long as a save accepts.
     lines[2].set_field(field::title, std::string(max_field_length, 'x'));
@@ -109,13 +107,10 @@ TEST_F(Commands, EditerShowsWhatPlannifierWillStore) {
         line.set_field(number, text);
     ScheduleLine damaged = stored("Abîmée", "C:\\Images");
     // Each stored field the form cannot show, and what the form shows instead.
-    const std::tuple<int, const char*, const char*> fixes[] = {{field::depth, "9", "0"},
-                                                               {field::existing_policy, "", "1"},
-                                                               {field::layout, "-1", "1"},
-                                                               {field::schedule_kind, "7", "0"},
-                                                               {field::interval_index, "12", "2"},
-                                                               {field::start_hour, "25", "0"},
-                                                               {field::first_exclude + 1, "", "*"}};
+    const std::tuple<int, const char*, const char*> fixes[] = {
+        {field::depth, "9", "0"},           {field::existing_policy, "", "1"},  {field::layout, "-1", "1"},
+        {field::schedule_kind, "7", "0"},   {field::interval_index, "12", "2"}, {field::start_hour, "25", "0"},
+        {field::first_exclude + 1, "", "*"}};
     for (const auto& [number, damage, shown] : fixes)
         damaged.set_field(number, damage);
     damaged.set_field(field::drive, "c:");
@@ -177,9 +172,8 @@ TEST_F(Commands, ARefusedOrUnsavedCommandChangesNothing) {
             c.command ? c.command() : store(QString::fromUtf8(c.title), QString::fromUtf8(c.address));
         }
         ASSERT_EQ(prompter.shown.size(), 1u);
-        EXPECT_EQ(prompter.shown[0].title, QStringLiteral("Erreur"));
-        EXPECT_EQ(prompter.shown[0].icon, PromptIcon::exclamation);
-        EXPECT_EQ(prompter.shown[0].buttons, QList<PromptButton>{PromptButton::ok});
+        const TestPrompter::Shown box = prompter.shown[0];
+        EXPECT_EQ(box, (TestPrompter::Shown{PromptIcon::exclamation, "Erreur", box.text, {PromptButton::ok}}));
         EXPECT_TRUE(prompter.take_texts()[0].starts_with(c.message));
         EXPECT_TRUE(c.command || form->Text1->text() == QString::fromUtf8(c.title)) << "the form is kept";
         EXPECT_EQ(planifs(), before);

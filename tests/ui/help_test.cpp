@@ -6,7 +6,7 @@
 
 using Help = WindowTest;
 
-TEST_F(Help, OneHelpWindowAtATimeFreshAtEveryOpening) {
+TEST_F(Help, OneHelpWindowAtATimeFreshAtEveryOpeningAndTheAboutBox) {
     const QStringList lines = f_help::help_text().split(QStringLiteral("\r\n"));
     ASSERT_EQ(lines.size(), 33) << "32 lines, each ended by CR LF";
     EXPECT_EQ(lines[6], QStringLiteral("Images dèjà présente : Que faut-il faire si l'image est déjà présente dans "
@@ -28,9 +28,6 @@ TEST_F(Help, OneHelpWindowAtATimeFreshAtEveryOpening) {
     EXPECT_EQ(window->help_window(), nullptr);
     window->m_aide_Click();
     EXPECT_EQ(window->help_window()->Text1->toPlainText(), f_help::help_text().remove(u'\r'));
-}
-
-TEST_F(Help, AboutBox) {
     window->m_apropos_Click();
     const TestPrompter::Shown about{PromptIcon::information, "A propos", "Quillmoor v2.0", {PromptButton::ok}};
     EXPECT_EQ(prompter.shown, std::vector{about});

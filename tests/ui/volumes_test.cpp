@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(Volumes, TheDriveListOffersTheRootTheHomeAndWritableVolumesOfFiles) {
+TEST(Volumes, TheRootTheHomeAndWritableVolumesOfFilesAFolderInTheLongest) {
     const std::string mounts = "overlay / overlay rw,relatime 0 0\n"
                                "proc /proc proc rw 0 0\n"
                                "tmpfs /tmp tmpfs rw 0 0\n"
@@ -19,9 +19,6 @@ TEST(Volumes, TheDriveListOffersTheRootTheHomeAndWritableVolumesOfFiles) {
     const auto writable = [](const std::string& path) { return path != "/mnt/plein"; };
     EXPECT_EQ(choose_volumes(entries, "/home/jean", writable),
               (std::vector<std::string>{"/", "/home/jean", "/media/jean/Clé USB", "/run/media/jean/Photos", "/home"}));
-}
-
-TEST(Volumes, AFolderBelongsToTheLongestVolumeThatHoldsIt) {
     const std::vector<std::string> volumes{"/", "/home/jean", "/home/jeanne", "c:"};
     for (const auto& [folder, volume] : {std::pair{"/home/jean/Images", "/home/jean"},
                                          {"/home/jeanne", "/home/jeanne"},
