@@ -7,6 +7,8 @@
 /// small process. Where it is looked for, from the folder of this program:
 /// that folder itself (the build tree), then ../libexec/quillmoor/ (installed).
 inline constexpr const char* window_program_name = "quillmoor-window";
+/// This program, in the launcher folder.
+inline constexpr const char* launcher_program_name = "quillmoor";
 
 /// The path of the window program, or "" when there is none. Only an absolute
 /// `program_folder` is searched: a program found through the current folder

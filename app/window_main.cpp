@@ -12,6 +12,7 @@
 #include "app/instance_lock.h"
 #include "app/stop_signal_watch.h"
 #include "app/window_launcher.h"
+#include "journal/journal.h"
 #include "net/curl_transfer.h"
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
@@ -24,8 +25,19 @@
 #include "ui/prompter.h"
 #include "ui/single_instance.h"
 #include "ui/wait_box.h"
+#include "quillmoor_version.h"
 
 namespace {
+
+/// Keeps no run: the journal window shows none.
+class NoRunJournal final : public RunJournal {
+public:
+    std::int64_t record(const RunRecord&) override { return 0; }
+    std::vector<RunRecord> recent(int, const std::optional<std::string>&) override { return {}; }
+    std::vector<RunFailure> failures_of(std::int64_t) override { return {}; }
+    std::vector<std::string> files_of(std::int64_t) override { return {}; }
+    std::string take_notice() override { return {}; }
+};
 
 /// Takes the data folder's lock, waiting with a message while another process
 /// holds it: a `quillmoor --run` started by cron rewrites planifs.txt when it
@@ -73,6 +85,8 @@ int run_window(int& argc, char** argv) {
     // decides when it ends.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(app_icon());
+    // Its menu entry: the desktop then matches the windows and notices with it.
+    QGuiApplication::setDesktopFileName(QString::fromUtf8(desktop_id));
     MessageBoxPrompter prompter;
 
     // Asked to stop before the window exists: the box open then (a warning,
@@ -136,9 +150,11 @@ int run_window(int& argc, char** argv) {
     SystemClock clock;
     DesktopIntegration tray;
     const QString home = QDir::homePath();
-    f_qmr main_window({folder.path, transfer, *memory, *journal, clock, prompter, tray,
-                       [home] { return mounted_volumes(home.toStdString()); }, home},
-                      std::move(table));
+    const VolumeSource volumes = [home] { return mounted_volumes(home.toStdString()); };
+    WindowServices services{folder.path, transfer, *memory, *journal, clock, prompter, tray, volumes, home};
+    if (sources.program_folder.starts_with('/'))
+        services.launcher = sources.program_folder + launcher_program_name;
+    f_qmr main_window(std::move(services), std::move(table));
     window = &main_window;
     QObject::connect(&instance, &SingleInstance::activation_requested, &main_window, &f_qmr::bring_to_front);
     // exit(), not quit(): it also ends a message box still open at start-up,

@@ -16,6 +16,17 @@
 //                                  stops halfway, closes the window with Yes to
 //                                  the question, and prints how long the run
 //                                  took to return after the Yes
+//   window_bench --journal FOLDER  opens the journal window over 1 000 runs
+//                                  and prints how long it took; then selects a
+//                                  run of 200 photographs of 4 megapixels
+//                                  (made in FOLDER the first time), and prints
+//                                  the largest gap between two ticks of a 10 ms
+//                                  timer while their thumbnails are made
+//   window_bench --journal-memory FOLDER
+//                                  opens the journal window on a run of 3 000
+//                                  such images (links to those of FOLDER),
+//                                  scrolls through all of their thumbnails, and
+//                                  prints the process's peak memory
 
 #include <httplib.h>
 
@@ -34,8 +45,15 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QListView>
+#include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTableWidget>
 #include <QTimer>
 
 #include <curl/curl.h>
@@ -44,12 +62,14 @@
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
 #include "store/image_memory.h"
-#include "journal/journal.h"
-#include "ui/f_qmr.h"
+#include "support/memory_journal.h"
 #include "ui/desktop_integration.h"
+#include "ui/f_qmr.h"
+#include "ui/journal_window.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
 #include "ui/scheduler.h"
+#include "ui/thumbnails.h"
 
 namespace {
 
@@ -136,7 +156,7 @@ struct Window {
                  std::move(table)) {}
     CurlTransfer transfer;
     NoImageMemory memory;
-    NoRunJournal journal;
+    MemoryJournal journal;
     BenchClock clock;
     SilentPrompter prompter;
     DesktopIntegration tray{nullptr, [] { return false; }}; // offscreen: no notification area
@@ -272,6 +292,130 @@ int quit() {
     return std::system(cleanup.c_str()) == 0 ? 0 : 1;
 }
 
+double ms_since(steady::time_point start) {
+    return std::chrono::duration<double, std::milli>(steady::now() - start).count();
+}
+
+/// 200 photographs of 2 400 x 1 700 pixels in `folder`, made once: a
+/// gradient under a pattern, as a JPEG at quality 90 (about 1 MB each).
+std::vector<std::string> photographs(const std::string& folder) {
+    std::filesystem::create_directories(folder);
+    std::vector<std::string> paths;
+    for (int number = 0; number < 200; ++number) {
+        const std::string path = folder + "/photo " + std::to_string(number) + ".jpg";
+        if (!std::filesystem::exists(path)) {
+            QImage image(2400, 1700, QImage::Format_RGB32);
+            for (int y = 0; y < image.height(); ++y) {
+                auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+                for (int x = 0; x < image.width(); ++x)
+                    line[x] = qRgb((x + number * 7) % 256, (y * 3) % 256, ((x ^ y) + number) % 256);
+            }
+            image.save(QString::fromStdString(path), "JPEG", 90);
+        }
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+/// Opens the main window's "Journal".
+JournalWindow* open_journal(Window& shown) {
+    shown.window.findChild<QAction*>(QStringLiteral("m_journal"))->trigger();
+    QCoreApplication::processEvents();
+    return shown.window.journal_window();
+}
+
+int journal(const std::string& folder) {
+    Window shown("/tmp/", {});
+    shown.window.show();
+    RunRecord run;
+    run.title = "Galerie de photographies";
+    run.files = photographs(folder);
+    for (int number = 0; number < RunJournal::kept_runs; ++number) {
+        run.started = 1'179'125'100 + number * 900;
+        run.ended = run.started + 60;
+        run.images_copied = number % 200;
+        run.ending = number % 7 == 0 ? RunEnding::incomplete : RunEnding::completed;
+        shown.journal.record(run);
+    }
+    const steady::time_point start = steady::now();
+    JournalWindow* journal = open_journal(shown);
+    std::printf("journal window opened over %d runs: %.1f ms\n", journal->runs->rowCount(), ms_since(start));
+
+    // Asked for all at once, as a view as large as the grid would.
+    steady::duration largest{};
+    steady::time_point last = steady::now();
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        largest = std::max(largest, steady::now() - last);
+        last = steady::now();
+    });
+    int made = 0;
+    QObject::connect(journal->thumbnails(), &Thumbnails::made, [&made] {
+        if (++made == 200)
+            QCoreApplication::exit(0);
+    });
+    timer.start();
+    QTimer::singleShot(60'000, [] { QCoreApplication::exit(1); });
+    const steady::time_point thumbnails_start = last = steady::now();
+    for (const std::string& path : run.files)
+        journal->thumbnails()->picture(QString::fromStdString(path));
+    if (QApplication::exec() != 0)
+        std::printf("only %d thumbnails made in a minute\n", made);
+    std::printf("200 thumbnails of 4-megapixel JPEGs: %.0f ms, largest gap between ticks: %.1f ms\n",
+                ms_since(thumbnails_start), std::chrono::duration<double, std::milli>(largest).count());
+    return 0;
+}
+
+/// The peak of this process's resident memory, in MB.
+double peak_memory_mb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+    return 0;
+}
+
+int journal_memory(const std::string& folder) {
+    const std::vector<std::string> originals = photographs(folder);
+    const std::string links = folder + "/links";
+    std::filesystem::create_directories(links);
+    RunRecord run;
+    run.title = "Galerie de photographies";
+    for (int number = 0; number < 3000; ++number) {
+        const std::string path = links + "/photo " + std::to_string(number) + ".jpg";
+        if (!std::filesystem::exists(path))
+            std::filesystem::create_hard_link(originals[std::size_t(number) % originals.size()], path);
+        run.files.push_back(path);
+    }
+    Window shown("/tmp/", {});
+    shown.window.show();
+    shown.journal.record(run);
+    JournalWindow* journal = open_journal(shown);
+    journal->resize(1600, 1200);
+    // Down the whole grid, a screen at a time, each screen's thumbnails made:
+    // until none has come for 100 ms.
+    QScrollBar* scroll = journal->images->verticalScrollBar();
+    int made = 0;
+    QObject::connect(journal->thumbnails(), &Thumbnails::made, [&made] { ++made; });
+    const steady::time_point start = steady::now();
+    for (bool last_screen = false; !last_screen;) {
+        last_screen = scroll->value() == scroll->maximum();
+        for (int before = -1; made != before;) {
+            before = made;
+            const steady::time_point quiet = steady::now();
+            while (steady::now() - quiet < std::chrono::milliseconds(100))
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        scroll->setValue(scroll->value() + scroll->pageStep());
+    }
+    std::printf("journal window over a run of %zu images, scrolled through in %.0f ms, %d thumbnails made: peak "
+                "memory %.1f MB\n",
+                run.files.size(), ms_since(start), made, peak_memory_mb());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -291,9 +435,15 @@ int main(int argc, char** argv) {
         status = pass(argv[2]);
     else if (mode == "--quit")
         status = quit();
+    else if (mode == "--journal" && argc == 3)
+        status = journal(argv[2]);
+    else if (mode == "--journal-memory" && argc == 3)
+        status = journal_memory(argv[2]);
     else
-        std::fprintf(stderr,
-                     "usage: window_bench --make FOLDER | --startup FOLDER | --stall | --pass FOLDER | --quit\n");
+        std::fprintf(
+            stderr,
+            "usage: window_bench --make FOLDER | --startup FOLDER | --stall | --pass FOLDER | --quit | --journal "
+            "FOLDER | --journal-memory FOLDER\n");
     curl_global_cleanup();
     return status;
 }

@@ -26,6 +26,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The libraries the program links (Qt, libcurl, the C++ runtime) become its
 # dependencies, read from the binary by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded by Qt when the journal's thumbnails are made, so dpkg-shlibdeps cannot
+# see them: the SVG reader of QtSvg, and WebP, TIFF and others.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, qt6-image-formats-plugins")
 # The folders of the icon theme the icons go into.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS hicolor-icon-theme)
 

@@ -36,6 +36,7 @@ DesktopIntegration::DesktopIntegration(QObject* parent, TrayProbe tray_available
     // never sees that click.
     icon_->setContextMenu(menu_.get());
     connect(icon_, &QSystemTrayIcon::activated, this, &DesktopIntegration::icon_activated);
+    connect(icon_, &QSystemTrayIcon::messageClicked, this, &TrayHost::notice_clicked);
 
     last_available_ = tray_available_();
     check_timer_ = new QTimer(this);

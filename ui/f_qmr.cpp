@@ -21,12 +21,13 @@
 #include "ui/accessible_lists.h"
 #include "ui/extraction_form.h"
 #include "ui/f_help.h"
+#include "ui/journal_window.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
 
 f_qmr::f_qmr(WindowServices services, ScheduleTable table, QWidget* parent)
     : QMainWindow(parent), services_(std::move(services)), table_(std::move(table)),
-      run_(services_.transfer, *this, services_.memory) {
+      run_(services_.transfer, *this, services_.memory), session_start_(services_.launcher) {
     setObjectName(QStringLiteral("f_qmr"));
     install_accessible_list_names();
     setWindowTitle(QStringLiteral("Quillmoor"));
@@ -69,6 +70,10 @@ f_help* f_qmr::help_window() const {
     return help_;
 }
 
+JournalWindow* f_qmr::journal_window() const {
+    return journal_;
+}
+
 void f_qmr::build_menus() {
     auto action = [this](QMenu* menu, const QString& caption, const char* name) {
         QAction* item = menu->addAction(caption);
@@ -82,15 +87,23 @@ void f_qmr::build_menus() {
     QMenu* m_fenetre = menuBar()->addMenu(QStringLiteral("Fe&nêtre"));
     m_fenetre->setObjectName(QStringLiteral("m_fenetre"));
     m_reinit = action(m_fenetre, QStringLiteral("Réinitialiser"), "m_reinit");
+    m_journal = action(m_fenetre, QStringLiteral("Journal"), "m_journal");
     QMenu* m_options = menuBar()->addMenu(QStringLiteral("&Options"));
     m_options->setObjectName(QStringLiteral("m_options"));
     m_tb = action(m_options, QStringLiteral("&Démarrer dans la barre de tâche"), "m_tb");
     m_formats = action(m_options, QStringLiteral("Tous les formats d'image (PNG, WebP, AVIF, SVG)"), "m_formats");
+    m_session = action(m_options, QStringLiteral("Démarrer avec la session"), "m_session");
     m_tb->setCheckable(true);
     m_tb->setChecked(preference_set(start_in_tray_file));
     m_formats->setCheckable(true);
     m_formats->setChecked(preference_set(all_image_formats_file));
     form_->set_all_image_formats(m_formats->isChecked());
+    m_session->setCheckable(true);
+    // Without its own path, the program could not be started by the session.
+    m_session->setEnabled(services_.launcher.starts_with('/'));
+    // The desktop's own settings may add or remove the entry meanwhile.
+    connect(m_options, &QMenu::aboutToShow, this, [this] { m_session->setChecked(session_start_.enabled()); });
+    m_session->setChecked(session_start_.enabled());
     QMenu* m_interro = menuBar()->addMenu(QStringLiteral("&?"));
     m_interro->setObjectName(QStringLiteral("m_interro"));
     m_aide = action(m_interro, QStringLiteral("Aide..."), "m_aide");
@@ -99,8 +112,10 @@ void f_qmr::build_menus() {
     connect(m_tache, &QAction::triggered, this, &f_qmr::hide_window);
     connect(m_quitter, &QAction::triggered, this, &QWidget::close);
     connect(m_reinit, &QAction::triggered, this, &f_qmr::reinit);
+    connect(m_journal, &QAction::triggered, this, &f_qmr::m_journal_Click);
     connect(m_tb, &QAction::triggered, this, &f_qmr::m_tb_Click);
     connect(m_formats, &QAction::triggered, this, &f_qmr::m_formats_Click);
+    connect(m_session, &QAction::triggered, this, &f_qmr::m_session_Click);
     connect(m_aide, &QAction::triggered, this, &f_qmr::m_aide_Click);
     connect(m_apropos, &QAction::triggered, this, &f_qmr::m_apropos_Click);
 }
@@ -156,6 +171,20 @@ void f_qmr::m_aide_Click() {
     help_->activateWindow();
 }
 
+void f_qmr::m_journal_Click() {
+    open_journal(0);
+}
+
+void f_qmr::open_journal(std::int64_t run) {
+    // One journal window at a time, like the help window.
+    if (!journal_)
+        journal_ = new JournalWindow(services_.journal, this);
+    journal_->show_run(run);
+    journal_->show();
+    journal_->raise();
+    journal_->activateWindow();
+}
+
 void f_qmr::m_apropos_Click() {
     services_.prompter.ask(this, PromptIcon::information, QStringLiteral("A propos"),
                            QString::fromUtf8(program_and_version), {PromptButton::ok});
@@ -163,6 +192,11 @@ void f_qmr::m_apropos_Click() {
 
 bool f_qmr::preference_set(const char* file_name) const {
     return ::access((services_.data_folder + file_name).c_str(), F_OK) == 0;
+}
+
+void f_qmr::m_session_Click() {
+    switch_preference(m_session, session_start_.path(),
+                      [this](bool wanted) { return session_start_.set_enabled(wanted); });
 }
 
 void f_qmr::m_tb_Click() {
@@ -175,21 +209,25 @@ void f_qmr::m_formats_Click() {
 }
 
 void f_qmr::switch_preference(QAction* item, const char* file_name) {
+    const std::string path = services_.data_folder + file_name;
+    switch_preference(item, path, [&path](bool wanted) -> Result<void> {
+        if (wanted)
+            return write_file_atomically(path, "\"1\"\r\n", Durability::flush_to_disk);
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+            return Error{error_text(errno)};
+        return {};
+    });
+}
+
+void f_qmr::switch_preference(QAction* item, const std::string& path, const std::function<Result<void>(bool)>& apply) {
     // The tick shows what is on disk, whatever the click asked for.
     const bool wanted = item->isChecked();
-    const std::string path = services_.data_folder + file_name;
-    std::string failure;
-    if (wanted) {
-        if (const Result<void> written = write_file_atomically(path, "\"1\"\r\n", Durability::flush_to_disk); !written)
-            failure = written.error();
-    } else if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        failure = error_text(errno);
-    }
-    item->setChecked(preference_set(file_name));
-    if (!failure.empty()) {
+    const Result<void> applied = apply(wanted);
+    item->setChecked(::access(path.c_str(), F_OK) == 0);
+    if (!applied) {
         services_.prompter.error(this, QStringLiteral("La préférence « %1 » n'a pas pu être %2 (%3).")
                                            .arg(QString::fromStdString(path),
                                                 wanted ? QStringLiteral("enregistrée") : QStringLiteral("supprimée"),
-                                                QString::fromStdString(failure)));
+                                                QString::fromStdString(applied.error())));
     }
 }

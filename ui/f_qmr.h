@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -14,12 +15,14 @@
 #include "schedule/schedule_file.h"
 #include "schedule/schedule_line.h"
 #include "ui/scheduler.h"
+#include "ui/session_start.h"
 #include "ui/volumes.h"
 
 class Clock;
 class ExtractionForm;
 class ImageMemory;
 class InternetTransfer;
+class JournalWindow;
 class Prompter;
 class QAction;
 class QMenu;
@@ -34,8 +37,8 @@ class f_help;
 struct WindowServices {
     std::string data_folder; ///< where planifs.txt and pref1.txt live, ending in "/"
     InternetTransfer& transfer;
-    ImageMemory& memory; ///< what the runs remember of the images they write
-    RunJournal& journal;
+    ImageMemory& memory;  ///< what the runs remember of the images they write
+    RunJournal& journal;  ///< what each run did, as the journal window shows it
     Clock& clock;         ///< the date and time of the stamps
     Prompter& prompter;   ///< every message box
     TrayHost& tray;       ///< the notification area, if the desktop has one
@@ -44,6 +47,9 @@ struct WindowServices {
     /// How long a start in the tray waits for a notification area that is not
     /// there yet (the session is still starting) before showing the window.
     std::chrono::milliseconds tray_wait{10'000};
+    /// The absolute path of the quillmoor program, which the session starts
+    /// when the user asks for it; "" when unknown.
+    std::string launcher = {};
 };
 
 /// The main window "Quillmoor": the extraction form, the schedule grid and its
@@ -82,6 +88,8 @@ public:
     const ScheduleTable& table() const { return table_; }
     /// The help window while it is open.
     f_help* help_window() const;
+    /// The journal window while it is open.
+    JournalWindow* journal_window() const;
     Scheduler* scheduler() const { return scheduler_; }
     /// The run in the journal that the last notice was about; 0 when it was
     /// about no run.
@@ -125,6 +133,11 @@ public slots:
     void m_apropos_Click();
     void m_tb_Click();
     void m_formats_Click(); ///< "Tous les formats d'image (PNG, WebP, AVIF, SVG)"
+    void m_journal_Click(); ///< "Journal"
+    void m_session_Click(); ///< "Démarrer avec la session"
+    /// Opens the journal window, or brings it forward read afresh, at run
+    /// `run`; for 0, at the run it showed, else the newest.
+    void open_journal(std::int64_t run);
 
 signals:
     /// The window was closed: the program is to end. A run in progress stops
@@ -169,9 +182,11 @@ private:
     bool schedule_readable();
     /// Whether the preference file `file_name` is in the data folder.
     bool preference_set(const char* file_name) const;
-    /// For a preference item of "Options": writes or deletes its file as the
-    /// new tick asks, ticks it as the disk has it, and says "Erreur" when the
-    /// disk refused.
+    /// For a preference item of "Options": `apply` writes or deletes the
+    /// file at `path` as the new tick asks; the item is then ticked as the
+    /// disk has it, and "Erreur" says why the disk refused.
+    void switch_preference(QAction* item, const std::string& path, const std::function<Result<void>(bool)>& apply);
+    /// switch_preference() for a file of the data folder.
     void switch_preference(QAction* item, const char* file_name);
 
     // SchedulerHost: what a pass uses of the window.
@@ -192,6 +207,8 @@ private:
     ExtractionForm* form_ = nullptr;
     ScheduleGrid* grid_ = nullptr;
     QPointer<f_help> help_;
+    QPointer<JournalWindow> journal_;
+    SessionStart session_start_;
     Scheduler* scheduler_ = nullptr;
     /// Moves the transfers on while a run is in progress, for the times when
     /// the run's wait is suspended under a message box's own loop.
@@ -201,6 +218,8 @@ private:
     QAction* m_reinit = nullptr;
     QAction* m_tb = nullptr;
     QAction* m_formats = nullptr;
+    QAction* m_journal = nullptr;
+    QAction* m_session = nullptr;
     QAction* m_aide = nullptr;
     QAction* m_apropos = nullptr;
     /// Kept from start-up for the first save, which names the copy it keeps

@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "journal/journal.h"
+#include "journal/run_record.h"
 #include "net/text.h"
 #include "schedule/clock.h"
 #include "schedule/due_rule.h"
@@ -16,8 +18,6 @@
 #include "schedule/schedule_file.h"
 #include "store/destination.h"
 #include "store/image_memory.h"
-#include "journal/journal.h"
-#include "journal/run_record.h"
 #include "ui/extraction_form.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include "ui/f_help.h"
+#include "ui/journal_window.h"
 #include "ui/prompter.h"
 #include "ui/schedule_grid.h"
 #include "ui/tray_host.h"
@@ -21,6 +22,8 @@ void f_qmr::connect_tray() {
     connect(&tray, &TrayHost::activation_requested, this, &f_qmr::bring_to_front);
     connect(&tray, &TrayHost::quit_requested, this, &QWidget::close);
     connect(&tray, &TrayHost::availability_changed, this, &f_qmr::tray_availability_changed);
+    // The notice told of a run: the journal shows what it did.
+    connect(&tray, &TrayHost::notice_clicked, this, [this] { open_journal(last_notified_run_); });
 }
 
 void f_qmr::Form_Load(const Result<LoadReport>& report) {
@@ -175,5 +178,7 @@ void f_qmr::shut_down() {
     services_.tray.remove_icon();
     if (help_)
         help_->close();
+    if (journal_)
+        journal_->close();
     emit quit_requested();
 }

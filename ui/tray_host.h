@@ -28,6 +28,8 @@ signals:
     void activation_requested();
     /// " &Quitter" in the icon's menu.
     void quit_requested();
+    /// A click on a notice shown beside the icon.
+    void notice_clicked();
     /// The notification area appeared or went away.
     void availability_changed(bool available);
 };

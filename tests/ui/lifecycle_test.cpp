@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QProcess>
 #include <QScreen>
 #include <QTimer>
 
@@ -162,18 +163,33 @@ TEST_F(Lifecycle, AFileThatCannotBeReadIsNeverSavedOverAndADamagedOneIsCopiedFir
     EXPECT_EQ(grid_titles(), (std::vector<std::string>{"Ancien", "Nouveau"}));
 }
 
-TEST_F(Lifecycle, EachPreferenceItemWritesItsFiveBytesOrSaysWhyNot) {
-    // Start in the tray; every image format, which the extension lists follow.
-    for (const auto& [item, file, extensions] : {std::tuple{"m_tb", "pref1.txt", 4}, {"m_formats", "pref2.txt", 8}}) {
+TEST_F(Lifecycle, EachPreferenceItemWritesItsFileOrSaysWhyNot) {
+    // Start in the tray; every image format, which the extension lists follow; start with the session, whose
+    // entry in the autostart folder (made for it) runs the program once the panel has had time to come.
+    const std::string entry = home.file("config/autostart/quillmoor.desktop");
+    for (const auto& [item, pref, extensions] : {std::tuple{"m_tb", data.file("pref1.txt"), 4},
+                                                 {"m_formats", data.file("pref2.txt"), 8},
+                                                 {"m_session", entry, 4}}) {
         SCOPED_TRACE(item);
-        const std::string pref = data.file(file);
         trigger(item);
-        EXPECT_EQ(read_file(pref), "\"1\"\r\n");
+        if (pref == entry) {
+            QProcess validate; // as desktops read it: a warning fails too
+            validate.start(QStringLiteral(DESKTOP_FILE_VALIDATE), {QString::fromStdString(pref)});
+            EXPECT_TRUE(validate.waitForFinished() && validate.exitCode() == 0 && validate.readAll().isEmpty());
+            EXPECT_NE(read_file(pref).find(R"(
+TryExec=/opt/Quillmoor à l'essai/bin/quillmoor
+Exec=sh -c "sleep 5; exec \\"\\$0\\"" "/opt/Quillmoor à l'essai/bin/quillmoor"
+)"),
+                      std::string::npos)
+                << read_file(pref);
+        } else {
+            EXPECT_EQ(read_file(pref), "\"1\"\r\n");
+        }
         EXPECT_EQ(form->Combo4[3]->count(), extensions);
         trigger(item);
         EXPECT_FALSE(file_exists(pref));
 
-        ASSERT_EQ(::mkdir(pref.c_str(), 0700), 0);
+        ASSERT_TRUE(std::filesystem::create_directories(pref));
         open_window();
         QAction* action = window->findChild<QAction*>(QLatin1String(item));
         ASSERT_TRUE(action->isChecked());

@@ -6,6 +6,7 @@
 
 #include "support/file_size_limit.h"
 #include "support/time_zone.h"
+#include "ui/journal_window.h"
 #include "ui/scheduler.h"
 
 namespace {
@@ -109,7 +110,13 @@ TEST_F(Pass, ARunDueWhileTheProgramWasNotRunningIsJournaledLateWithWhenItWasDue)
     EXPECT_EQ(std::tuple(runs[2].origin, runs[2].started, runs[2].ending),
               std::tuple(RunOrigin::schedule, FixedClock::at("2007/05/14 10:00"), RunEnding::completed));
     EXPECT_EQ(journal->files_of(runs[2].id), std::vector<std::string>{home.file("images/a.gif")});
-    EXPECT_EQ(window->last_notified_run(), runs[0].id) << "a click on the notice finds its run";
+    // A click on the last notice shows its run in the journal, not a newer one, the window staying in the tray.
+    journal->record({0, "Z", RunOrigin::terminal, 0, 0, RunEnding::completed, {}, 0, 0, 0, 0, {}, {}});
+    window->hide_window();
+    emit tray.icon().messageClicked();
+    ASSERT_NE(window->journal_window(), nullptr);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->journal_window()->selected_run(), runs[0].id);
 }
 
 TEST_F(Pass, ALineRunsAtEachPassItIsDueWhateverItsRunsLastAndAcrossChangesOfTime) {

@@ -124,9 +124,11 @@ protected:
         const Result<LoadReport> report = load_schedule(folder(), table);
         const VolumeSource volumes = [this] { return std::vector<std::string>{"/", home.path()}; };
         const QString home_folder = QString::fromStdString(home.path());
+        // The session's entry goes to the test's own folder, never the user's.
+        ::setenv("XDG_CONFIG_HOME", home.file("config").c_str(), 1);
         window = std::make_unique<f_qmr>(WindowServices{folder(), transfer, memory, *journal, clock, prompter,
                                                         tray.integration, volumes, home_folder,
-                                                        std::chrono::milliseconds(50)},
+                                                        std::chrono::milliseconds(50), launcher},
                                          std::move(table));
         form = window->form();
         grid = window->grid();
@@ -192,6 +194,8 @@ protected:
     NoImageMemory memory;
     OpenedDatabase database = open_data_database(folder());
     std::unique_ptr<RunJournal> journal = run_journal_in(database);
+    /// Where the program is, as the session's entry names it.
+    std::string launcher = "/opt/Quillmoor à l'essai/bin/quillmoor";
     FixedClock clock;
     TestPrompter prompter;
     Tray tray;
