@@ -48,7 +48,7 @@ struct RunRecord {
     int pages_visited = 0;
     int images_copied = 0;
     int images_unchanged = 0;
-    int images_failed = 0;            ///< pages and images that failed
+    int images_failed = 0;            ///< images that failed (the pages are among the failures)
     std::vector<RunFailure> failures; ///< read back by failures_of(), not by recent()
     std::vector<std::string> files;   ///< the files written, in order; read back by files_of()
 };

@@ -13,9 +13,11 @@ RunRecord run_record(const ExtractionRun& run, const std::string& title, const R
     record.pages_visited = counters.current_page;
     record.images_copied = counters.images_copied;
     record.images_unchanged = counters.images_unchanged;
-    record.images_failed = counters.failed_pages.total() + counters.failed_images.total();
+    record.images_failed = counters.failed_images.total();
+    // A page that could not be read is a failure too, listed with the images'.
+    const bool failed = counters.failed_pages.total() + record.images_failed > 0;
     record.ending = circumstances.outcome == RunOutcome::stopped ? RunEnding::stopped
-                    : record.images_failed > 0                   ? RunEnding::incomplete
+                    : failed                                     ? RunEnding::incomplete
                                                                  : RunEnding::completed;
     for (const FailedAddress& failure : run.failures())
         record.failures.push_back({failure.address, failure_reason(failure)});

@@ -104,7 +104,7 @@ TEST(CommandLine, StatusOutputDataFolderImagesAndSchedule) {
          "serveur).\n",
          "xdg",
          "",
-         journaled + "incomplète\t\t3 pages visitées, 1 image copiée, 0 inchangée, 5 en échec" + failures +
+         journaled + "incomplète\t\t3 pages visitées, 1 image copiée, 0 inchangée, 3 en échec" + failures +
              "http://site/p.html\tréponse du serveur : 404\nhttp://site/q.html\tréseau : unreachable\n"
              "http://site/missing.gif\tréponse du serveur : 404\nhttp://site/error.gif\tréponse du serveur : 200 sans "
              "image\nhttp://site/lost.gif\tréseau : unreachable\n"},
