@@ -13,7 +13,7 @@ FetchResult PageFetches::take(int number) {
     const auto page = started_.find(number);
     if (page == started_.end()) {
         FetchResult lost;
-        lost.error = "the page was never asked for";
+        lost.error = "la page n'a jamais été demandée";
         return lost;
     }
     // Still listed while it is waited for: a wait that throws leaves it to

@@ -15,6 +15,7 @@
 #include <curl/curl.h>
 
 #include "net/address.h"
+#include "net/curl_errors.h"
 #include "quillmoor_version.h"
 
 namespace {
@@ -331,7 +332,7 @@ struct CurlTransfer::Impl {
         // gain nothing and a sink must see the bytes of the file.
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, request.sink ? nullptr : "");
         if (curl_multi_add_handle(multi.get(), easy) != CURLM_OK)
-            return finish_with_error(request, "the transfer could not be started");
+            return finish_with_error(request, "le téléchargement n'a pas pu commencer");
         request.sent = true;
         ++sent_count;
         return true;
@@ -348,7 +349,7 @@ struct CurlTransfer::Impl {
     }
 
     std::string timed_out_text() const {
-        return "timed out: no whole answer within " + std::to_string(settings.total_timeout.count()) + " ms";
+        return "délai dépassé : aucune réponse complète en " + std::to_string(settings.total_timeout.count()) + " ms";
     }
 
     /// Charges the time since the last accounting to the fetches at work, a
@@ -371,8 +372,8 @@ struct CurlTransfer::Impl {
                 stop(*request, timed_out_text());
             } else if (request->charged - request->window_began >= settings.low_speed_time) {
                 if (request->bytes_seen - request->bytes_at_window < least_in_window) {
-                    stop(*request, "too slow: fewer than " + std::to_string(settings.low_speed_bytes) +
-                                       " bytes a second over " + std::to_string(settings.low_speed_time.count()) +
+                    stop(*request, "trop lent : moins de " + std::to_string(settings.low_speed_bytes) +
+                                       " octets par seconde en " + std::to_string(settings.low_speed_time.count()) +
                                        " s");
                     continue;
                 }
@@ -410,20 +411,17 @@ struct CurlTransfer::Impl {
     std::string error_text(const Request& request, CURLcode code) const {
         switch (request.abort) {
         case Abort::too_large:
-            return "body larger than " + std::to_string(request.limit) + " bytes";
+            return "réponse de plus de " + std::to_string(request.limit) + " octets";
         case Abort::refused_by_sink:
-            return "the body could not be stored";
+            return "la réponse n'a pas pu être enregistrée";
         case Abort::cancelled:
-            return "cancelled";
+            return "annulé";
         case Abort::none:
             break;
         }
         if (code == CURLE_FILESIZE_EXCEEDED)
-            return "body larger than " + std::to_string(request.limit) + " bytes";
-        std::string text = curl_easy_strerror(code);
-        if (request.error_buffer[0] != '\0')
-            text += std::string(": ") + request.error_buffer;
-        return text;
+            return "réponse de plus de " + std::to_string(request.limit) + " octets";
+        return curl_error_text(code, request.error_buffer);
     }
 
     /// A hop has ended: the request is finished, or sent on to where the
@@ -446,7 +444,7 @@ struct CurlTransfer::Impl {
             return;
         }
         if (request.redirects >= settings.max_redirects) {
-            finish_with_error(request, "more than " + std::to_string(settings.max_redirects) + " redirects");
+            finish_with_error(request, "plus de " + std::to_string(settings.max_redirects) + " redirections");
             return;
         }
         ++request.redirects;
@@ -468,7 +466,7 @@ struct CurlTransfer::Impl {
         if (sent_count == 0)
             last_accounting = Clock::now();
         if (!request->easy)
-            finish_with_error(*request, "the transfer could not be initialised");
+            finish_with_error(*request, "le téléchargement n'a pas pu être préparé");
         else if (sent_count < max_fetches_in_flight)
             send(*request);
         const FetchTicket ticket = request->ticket;
@@ -525,7 +523,7 @@ struct CurlTransfer::Impl {
             if (!ended.empty() || in_flight.empty())
                 return ended;
             if (!serve()) {
-                cancel_all("the transfer failed");
+                cancel_all("le téléchargement a échoué");
                 continue;
             }
             if (std::any_of(in_flight.begin(), in_flight.end(), [](const auto& r) { return r.second->finished; }))
@@ -533,11 +531,11 @@ struct CurlTransfer::Impl {
             // Checked as the perform is: a poll that failed would come back
             // at once, every time, and the wait would spin for ever.
             if (curl_multi_poll(multi.get(), nullptr, 0, poll_slice_ms, nullptr) != CURLM_OK) {
-                cancel_all("the transfer failed");
+                cancel_all("le téléchargement a échoué");
                 continue;
             }
             if (yield_hook && !yield_hook())
-                cancel_all("cancelled");
+                cancel_all("annulé");
         }
     }
 
@@ -583,7 +581,7 @@ void CurlTransfer::serve_in_passing() {
 }
 
 void CurlTransfer::cancel_in_flight() {
-    impl_->cancel_all("cancelled");
+    impl_->cancel_all("annulé");
     impl_->collect_finished();
 }
 

@@ -11,7 +11,7 @@ FetchResult InternetTransfer::wait_for(FetchTicket ticket) {
         }
         if (!wait_for_any()) {
             FetchResult lost;
-            lost.error = "the fetch was lost";
+            lost.error = "le téléchargement a été perdu";
             return lost;
         }
     }

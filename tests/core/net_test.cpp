@@ -178,17 +178,17 @@ TEST_F(CurlTransferTest, ReturnsWholeAnswersOnly) {
     for (const auto& [path, as_image, status, body] : {
              Case{"/basic", true, 401, ""},              // an error status is an answer all the same
              Case{"/hop/10", false, 200, "/hop/0 gzip"}, // ten redirects at most
-             Case{"/hop/11", false, 0, "redirects"},     // one too many
+             Case{"/hop/11", false, 0, "redirections"},  // one too many
              Case{"/hop/3", true, 200, "/hop/0"},        // only the last answer's body, asked for uncompressed
-             Case{"/hop/1?to=file:///etc/hostname", false, 0, "protocol"},
+             Case{"/hop/1?to=file:///etc/hostname", false, 0, "protocole"},
              Case{"/sized/1000", false, 200, std::string(1000, '\0')},
-             Case{"/sized/1001", false, 0, "larger"},                 // counted as it inflates
+             Case{"/sized/1001", false, 0, "plus de 1000 octets"},    // counted as it inflates
              Case{"/sized/1001", true, 200, std::string(1001, '\0')}, // the text limit is not the image one
-             Case{"/drip/0", true, 0, "larger"},                      // endless
-             Case{"/cut", true, 0, "partial"},                        // cut short
-             Case{"/drip/5000", false, 0, "too slow"},                // stalls
-             Case{"/mute", false, 0, "too slow"},                     // not even a header
-             Case{"/drip/200", true, 0, "timed out"},                 // fast enough, but never done
+             Case{"/drip/0", true, 0, "plus de 5000 octets"},         // endless
+             Case{"/cut", true, 0, "partielle"},                      // cut short
+             Case{"/drip/5000", false, 0, "trop lent"},               // stalls
+             Case{"/mute", false, 0, "trop lent"},                    // not even a header
+             Case{"/drip/200", true, 0, "délai dépassé"},             // fast enough, but never done
              Case{"/hop/0/my pic/é.gif?a=%41", false, 200, "/hop/0/my%20pic/%C3%A9.gif?a=%41 gzip"},
          }) {
         SCOPED_TRACE(path + (as_image ? " as an image" : " as a page"));
@@ -281,7 +281,7 @@ TEST_F(CurlTransferTest, TrustsTheExtraAuthorityForItsAddressOnly) {
         SCOPED_TRACE(address + (trusted ? " trusted" : " untrusted"));
         const FetchResult result = CurlTransfer({.extra_ca_file = trusted ? ca : ""}).fetch_text(address);
         EXPECT_EQ(result.body, body) << result.error;
-        EXPECT_EQ(result.error.find("certificate") != std::string::npos, body.empty()) << result.error;
+        EXPECT_EQ(result.error.find("certificat du serveur refusé") != std::string::npos, body.empty()) << result.error;
     }
 }
 
