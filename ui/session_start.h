@@ -5,8 +5,8 @@
 #include "store/result.h"
 
 /// Quillmoor started with the desktop session: the entry quillmoor.desktop in
-/// the user's autostart folder, which the desktops that follow the XDG
-/// autostart specification run at log-in. Its presence is the preference.
+/// the user's autostart folder ($XDG_CONFIG_HOME/autostart), whose entries
+/// the desktop runs at log-in. Its presence is the preference.
 class SessionStart {
 public:
     static constexpr const char* file_name = "quillmoor.desktop";
