@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include "store/directories.h"
@@ -31,11 +30,7 @@ DataFolderSources current_data_folder_sources() {
     DataFolderSources sources;
     if (const char* xdg = std::getenv("XDG_DATA_HOME"))
         sources.xdg_data_home = xdg;
-    if (const char* home = std::getenv("HOME"); home && *home) {
-        sources.home = home;
-    } else if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) {
-        sources.home = entry->pw_dir;
-    }
+    sources.home = home_directory();
     std::vector<char> buffer(4096);
     const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (length > 0 && static_cast<std::size_t>(length) < buffer.size()) {

@@ -1,7 +1,10 @@
 #include "store/directories.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "store/error_text.h"
 
@@ -19,6 +22,13 @@ Result<void> make_directories(const std::string& path, mode_t mode, std::vector<
         if (slash == std::string::npos)
             return {};
     }
+}
+
+std::string home_directory() {
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return home;
+    const passwd* entry = ::getpwuid(::getuid());
+    return entry && entry->pw_dir ? entry->pw_dir : "";
 }
 
 bool is_directory(const std::string& path) {

@@ -12,5 +12,9 @@
 /// for the level that could not be made, in French, for the caller's sentence.
 Result<void> make_directories(const std::string& path, mode_t mode, std::vector<std::string>* created = nullptr);
 
+/// The user's home directory: $HOME, else the one the password database
+/// gives; "" when neither is known.
+std::string home_directory();
+
 /// True when `path` names a directory, or a link to one.
 bool is_directory(const std::string& path);

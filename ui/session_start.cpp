@@ -2,11 +2,10 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
-#include <pwd.h>
 #include <unistd.h>
 
 #include "store/atomic_file.h"
+#include "store/directories.h"
 #include "store/error_text.h"
 
 namespace {
@@ -51,13 +50,6 @@ std::string exec_argument(std::string_view text) {
     return argument + '"';
 }
 
-std::string home_folder() {
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    const passwd* user = ::getpwuid(::getuid());
-    return user && user->pw_dir ? user->pw_dir : "";
-}
-
 } // namespace
 
 SessionStart::SessionStart(std::string program, std::string folder)
@@ -65,7 +57,7 @@ SessionStart::SessionStart(std::string program, std::string folder)
 
 std::string SessionStart::user_folder() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
-    const std::string base = config && config[0] == '/' ? config : home_folder() + "/.config";
+    const std::string base = config && config[0] == '/' ? config : home_directory() + "/.config";
     return base + "/autostart/";
 }
 
@@ -94,9 +86,7 @@ Result<void> SessionStart::set_enabled(bool wanted) const {
             return Error{error_text(errno)};
         return {};
     }
-    std::error_code made;
-    std::filesystem::create_directories(folder_, made);
-    if (made)
-        return Error{error_text(made.value())};
+    if (const Result<void> made = make_directories(folder_, 0700); !made)
+        return made;
     return write_file_atomically(path(), entry(), Durability::flush_to_disk);
 }
