@@ -61,8 +61,9 @@
 #include "net/curl_transfer.h"
 #include "schedule/clock.h"
 #include "schedule/schedule_file.h"
+#include "journal/journal.h"
+#include "store/database.h"
 #include "store/image_memory.h"
-#include "support/memory_journal.h"
 #include "ui/desktop_integration.h"
 #include "ui/f_qmr.h"
 #include "ui/journal_window.h"
@@ -151,12 +152,14 @@ public:
 
 struct Window {
     Window(const std::string& folder, ScheduleTable table)
-        : window({folder, transfer, memory, journal, clock, prompter, tray,
+        : database(open_data_database(folder)), journal(run_journal_in(database)),
+          window({folder, transfer, memory, *journal, clock, prompter, tray,
                   [] { return std::vector<std::string>{"/"}; }, QStringLiteral("/tmp")},
                  std::move(table)) {}
     CurlTransfer transfer;
     NoImageMemory memory;
-    MemoryJournal journal;
+    OpenedDatabase database; ///< the data folder's, holding the journal as the program's does
+    std::unique_ptr<RunJournal> journal;
     BenchClock clock;
     SilentPrompter prompter;
     DesktopIntegration tray{nullptr, [] { return false; }}; // offscreen: no notification area
@@ -324,8 +327,16 @@ JournalWindow* open_journal(Window& shown) {
     return shown.window.journal_window();
 }
 
+/// An empty data folder under `folder`, for a journal of the benchmark's own.
+std::string fresh_data_folder(const std::string& folder) {
+    const std::string data = folder + "/data/";
+    std::filesystem::remove_all(data);
+    std::filesystem::create_directories(data);
+    return data;
+}
+
 int journal(const std::string& folder) {
-    Window shown("/tmp/", {});
+    Window shown(fresh_data_folder(folder), {});
     shown.window.show();
     RunRecord run;
     run.title = "Galerie de photographies";
@@ -335,7 +346,7 @@ int journal(const std::string& folder) {
         run.ended = run.started + 60;
         run.images_copied = number % 200;
         run.ending = number % 7 == 0 ? RunEnding::incomplete : RunEnding::completed;
-        shown.journal.record(run);
+        shown.journal->record(run);
     }
     const steady::time_point start = steady::now();
     JournalWindow* journal = open_journal(shown);
@@ -389,9 +400,9 @@ int journal_memory(const std::string& folder) {
             std::filesystem::create_hard_link(originals[std::size_t(number) % originals.size()], path);
         run.files.push_back(path);
     }
-    Window shown("/tmp/", {});
+    Window shown(fresh_data_folder(folder), {});
     shown.window.show();
-    shown.journal.record(run);
+    shown.journal->record(run);
     JournalWindow* journal = open_journal(shown);
     journal->resize(1600, 1200);
     // Down the whole grid, a screen at a time, each screen's thumbnails made:
